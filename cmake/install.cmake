@@ -1,0 +1,22 @@
+# Install rules: the library, its public headers, a CMake package and a pkg-config file.
+include(CMakePackageConfigHelpers)
+
+install(TARGETS nuv_toolkit EXPORT nuv_toolkitTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+  INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(DIRECTORY nuv/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/nuv FILES_MATCHING PATTERN "*.h")
+install(DIRECTORY host/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/host FILES_MATCHING PATTERN "*.h")
+
+set(NUV_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/nuv_toolkit)
+install(EXPORT nuv_toolkitTargets NAMESPACE nuv_toolkit:: DESTINATION ${NUV_CMAKE_DIR})
+configure_package_config_file(cmake/nuv_toolkitConfig.cmake.in
+  ${CMAKE_CURRENT_BINARY_DIR}/nuv_toolkitConfig.cmake INSTALL_DESTINATION ${NUV_CMAKE_DIR})
+write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/nuv_toolkitConfigVersion.cmake
+  COMPATIBILITY SameMajorVersion)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/nuv_toolkitConfig.cmake
+  ${CMAKE_CURRENT_BINARY_DIR}/nuv_toolkitConfigVersion.cmake DESTINATION ${NUV_CMAKE_DIR})
+
+configure_file(cmake/nuv_toolkit.pc.in ${CMAKE_CURRENT_BINARY_DIR}/nuv_toolkit.pc @ONLY)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/nuv_toolkit.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

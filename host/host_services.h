@@ -1,0 +1,139 @@
+// Host services: the small runtime layer the library calls for error reporting,
+// configuration, diagnostics, timing, memory figures and path resolution.
+//
+// On Linux:
+// - internal errors print one line on stderr and abort();
+// - configuration answers come from NUV_CONFIG ("name" or "name=1|0|on|off|true|false",
+//   comma separated);
+// - debug lines go to stderr as "[TAG] text";
+// - the project output directory is NUV_OUTPUT_DIR as set, else the current directory
+//   with a trailing '/'.
+// The host_test namespace at the end lets tests replace configuration answers, capture
+// debug lines and substitute stopwatch and memory figures in-process.
+#pragma once
+
+#include <nuv/nuv_export.h>
+
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <string>
+
+/// Boolean type of the configuration service.
+typedef bool TENVIK_BOOL;
+
+/// Reports a broken internal invariant: prints the message, tag, source unit and line
+/// on one stderr line, then aborts the process.
+[[noreturn]] NUV_EXPORT void report_internal_error(const char* message, const char* tag,
+                                                   const char* source, int line);
+
+/// Answers a boolean configuration key; a key that is not configured gets `default_value`.
+NUV_EXPORT TENVIK_BOOL config_is_on(const std::string& key, bool default_value);
+
+/// Prints one diagnostic line "[tag] text" built from a printf format and its arguments.
+NUV_EXPORT bool debug_message_v(const char* tag, const char* format, va_list args);
+
+/// Variadic form of debug_message_v.
+NUV_EXPORT bool debug_message(const char* tag, const char* format, ...)
+    __attribute__((format(printf, 2, 3)));
+
+/// printf into `*out`, replacing its content.
+NUV_EXPORT void string_printf(std::string* out, const char* format, ...)
+    __attribute__((format(printf, 2, 3)));
+
+/// Called when memory the library needs cannot be had; does not return.
+[[noreturn]] NUV_EXPORT void out_of_memory_handler();
+
+/// Length of a zero-terminated string.
+NUV_EXPORT size_t string_length(const char* s);
+
+/// Copies the zero-terminated `src`, terminator included, to `dst`; returns `dst`.
+NUV_EXPORT char* string_copy(char* dst, const char* src);
+
+/// Text of `value` in `radix` (2 to 36): lowercase digits, no leading zeros, '-' for
+/// negative values.
+NUV_EXPORT std::string integer_to_text(long long value, int radix);
+
+/// Measures wall-clock time (mask 1), user CPU time (2) and system CPU time (4).
+class NUV_EXPORT STOPWATCH {
+public:
+    /// A stopwatch for the kinds in `types`; started at once when `start_now` is set.
+    STOPWATCH(bool start_now, unsigned types);
+    /// Chooses the kinds later readings measure.
+    void set_types(unsigned types);
+    /// Starts (or restarts) the measurement.
+    void start();
+    /// Stops the measurement; lap_sec then reports the interval up to this point.
+    void stop();
+    /// Seconds since start() summed over the kinds in `mask`, stopped or not.
+    double lap_sec(unsigned mask) const;
+
+private:
+    double elapsed(int kind) const;
+
+    unsigned m_types;
+    bool m_running;
+    double m_start[3];
+    double m_stop[3];
+};
+
+/// Allocator statistics; only memory_in_use is filled on Linux.
+struct MEMORY_BASE_STATS {
+    uint64_t memory_allocated_total; ///< Not tracked on Linux: 0.
+    uint64_t memory_in_use;          ///< Bytes the allocator has handed out and not freed.
+    uint64_t memory_peak;            ///< Not tracked on Linux: 0.
+};
+
+/// Current allocator statistics of the process.
+NUV_EXPORT MEMORY_BASE_STATS memory_global_current();
+
+/// Virtual size of the process in bytes.
+NUV_EXPORT uint64_t memory_process_virtual_used();
+
+/// Directory for the library's output files: NUV_OUTPUT_DIR as set, else the current
+/// directory with a trailing '/'. The text stays valid until the next call.
+NUV_EXPORT const char* get_project_output_directory();
+
+namespace FILE_SYSTEM {
+/// Opens a file by its full path; null on failure.
+NUV_EXPORT FILE* fopen(const char* path, const char* mode);
+} // namespace FILE_SYSTEM
+
+/// The absolute, lexically normalised form of `path` as a wide string. Bytes that are not
+/// valid UTF-8 are kept (mapped to U+DC80..U+DCFF) so that every name round-trips.
+NUV_EXPORT std::wstring get_unc_full_path(const char* path);
+
+/// Converts a path from get_unc_full_path back to the platform's narrow encoding.
+NUV_EXPORT std::string narrow_platform_path(const std::wstring& path);
+
+/// Registration of a library with the host's memory service, for the object's lifetime.
+class NUV_EXPORT MEMORY_INITIALIZER {
+public:
+    explicit MEMORY_INITIALIZER(const char* name);
+    ~MEMORY_INITIALIZER();
+    MEMORY_INITIALIZER(const MEMORY_INITIALIZER&) = delete;
+    MEMORY_INITIALIZER& operator=(const MEMORY_INITIALIZER&) = delete;
+
+private:
+    const char* m_name;
+};
+
+/// In-process substitutes for tests. Each setter replaces the real service until it is
+/// called again with an empty function (or clear_config()).
+namespace host_test {
+/// Answers `key` with `value` regardless of NUV_CONFIG.
+NUV_EXPORT void set_config(const std::string& key, bool value);
+/// Drops every answer given by set_config.
+NUV_EXPORT void clear_config();
+/// Sends debug lines (tag, text without line end) to `sink` instead of stderr.
+NUV_EXPORT void set_debug_sink(std::function<void(const char*, const char*)> sink);
+/// Stopwatch readings: `clock(kind)` returns the current reading in seconds of kind
+/// 1 (wall clock), 2 (user CPU) or 4 (system CPU).
+NUV_EXPORT void set_clock(std::function<double(int)> clock);
+/// Memory figures: `in_use()` replaces memory_in_use, `virtual_used()` the virtual size.
+NUV_EXPORT void set_memory(std::function<uint64_t()> in_use,
+                           std::function<uint64_t()> virtual_used);
+/// Names currently registered through MEMORY_INITIALIZER, comma separated.
+NUV_EXPORT std::string registered_memory_clients();
+} // namespace host_test

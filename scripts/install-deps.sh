@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that the build, tests, benchmarks and fuzzers need.
+# Idempotent: when everything is already there it installs nothing and prints nothing.
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config
+  zlib1g-dev libboost-regex-dev libboost-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libssl-dev
+  clang libclang-rt-14-dev clang-format
+  gzip python3
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

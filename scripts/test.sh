@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Builds the library and its tests twice and runs the whole suite in each build:
+# Release, then Debug with AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+
+jobs=$(nproc)
+export ASAN_OPTIONS="abort_on_error=1:detect_leaks=1:strict_string_checks=1"
+export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
+
+run_suite() {
+  local dir=$1
+  shift
+  cmake -S . -B "$dir" -DNUV_BUILD_TESTS=ON "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+  ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 600
+}
+
+echo "== Release =="
+run_suite build/release -DCMAKE_BUILD_TYPE=Release
+echo "== Debug + AddressSanitizer + UndefinedBehaviorSanitizer =="
+run_suite build/asan -DCMAKE_BUILD_TYPE=Debug -DNUV_SANITIZE=ON
