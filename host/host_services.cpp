@@ -38,8 +38,7 @@ HOST_OVERRIDES& overrides()
 bool parse_bool(const std::string& text, bool* value)
 {
     static const std::map<std::string, bool> s_words = {
-        {"1", true},  {"on", true},   {"true", true},
-        {"0", false}, {"off", false}, {"false", false},
+        {"1", true}, {"on", true}, {"true", true}, {"0", false}, {"off", false}, {"false", false},
     };
     auto it = s_words.find(text);
     if (it == s_words.end())

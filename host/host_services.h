@@ -25,8 +25,8 @@ typedef bool TENVIK_BOOL;
 
 /// Reports a broken internal invariant: prints the message, tag, source unit and line
 /// on one stderr line, then aborts the process.
-[[noreturn]] NUV_EXPORT void report_internal_error(const char* message, const char* tag,
-                                                   const char* source, int line);
+[[noreturn]] NUV_EXPORT void report_internal_error(const char* message, const char* tag, const char* source,
+                                                   int line);
 
 /// Answers a boolean configuration key; a key that is not configured gets `default_value`.
 NUV_EXPORT TENVIK_BOOL config_is_on(const std::string& key, bool default_value);
@@ -35,8 +35,7 @@ NUV_EXPORT TENVIK_BOOL config_is_on(const std::string& key, bool default_value);
 NUV_EXPORT bool debug_message_v(const char* tag, const char* format, va_list args);
 
 /// Variadic form of debug_message_v.
-NUV_EXPORT bool debug_message(const char* tag, const char* format, ...)
-    __attribute__((format(printf, 2, 3)));
+NUV_EXPORT bool debug_message(const char* tag, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 /// printf into `*out`, replacing its content.
 NUV_EXPORT void string_printf(std::string* out, const char* format, ...)
@@ -132,8 +131,7 @@ NUV_EXPORT void set_debug_sink(std::function<void(const char*, const char*)> sin
 /// 1 (wall clock), 2 (user CPU) or 4 (system CPU).
 NUV_EXPORT void set_clock(std::function<double(int)> clock);
 /// Memory figures: `in_use()` replaces memory_in_use, `virtual_used()` the virtual size.
-NUV_EXPORT void set_memory(std::function<uint64_t()> in_use,
-                           std::function<uint64_t()> virtual_used);
+NUV_EXPORT void set_memory(std::function<uint64_t()> in_use, std::function<uint64_t()> virtual_used);
 /// Names currently registered through MEMORY_INITIALIZER, comma separated.
 NUV_EXPORT std::string registered_memory_clients();
 } // namespace host_test

@@ -185,8 +185,8 @@ void NUV_AES::key_enc_to_dec()
     for (int r = 1; r < m_rounds; ++r) {
         for (int c = 0; c < 4; ++c) {
             const unsigned char* b = m_round_keys[r][c];
-            uint32_t mixed = s_tables.imc[0][b[0]] ^ s_tables.imc[1][b[1]] ^ s_tables.imc[2][b[2]] ^
-                             s_tables.imc[3][b[3]];
+            uint32_t mixed =
+                s_tables.imc[0][b[0]] ^ s_tables.imc[1][b[1]] ^ s_tables.imc[2][b[2]] ^ s_tables.imc[3][b[3]];
             store_be(m_round_keys[r][c], mixed);
         }
     }

@@ -1,0 +1,62 @@
+// File streams that open every file by its full path.
+//
+// std::tenvik_ifstream and std::tenvik_ofstream are the standard narrow file streams with
+// one change: open() resolves the name with get_unc_full_path() and opens the file by
+// that full path, whatever form the caller's name had. Everything else is inherited.
+#pragma once
+
+#include <host/host_services.h>
+
+#include <fstream>
+#include <string>
+
+namespace std {
+
+namespace nuv_detail {
+/// Opens `buffer` on the full path of `filename` with `mode`; returns whether it opened.
+inline bool open_full_path(basic_filebuf<char>* buffer, const char* filename, ios_base::openmode mode)
+{
+    const string path = narrow_platform_path(get_unc_full_path(filename));
+    return buffer->open(path.c_str(), mode) != nullptr;
+}
+} // namespace nuv_detail
+
+/// Input file stream opened by full path.
+class tenvik_ifstream : public basic_ifstream<char> {
+public:
+    /// A stream with no file.
+    tenvik_ifstream() {}
+
+    /// Opens `filename` for reading with `mode` (an openmode value; input is always added).
+    /// A stream that already has a file open is left as it is; on failure failbit is set.
+    void open(const char* filename, int mode)
+    {
+        if (rdbuf()->is_open())
+            return;
+        if (nuv_detail::open_full_path(rdbuf(), filename, ios_base::openmode(mode) | ios_base::in))
+            clear();
+        else
+            setstate(ios_base::failbit);
+    }
+};
+
+/// Output file stream opened by full path.
+class tenvik_ofstream : public basic_ofstream<char> {
+public:
+    /// A stream with no file.
+    tenvik_ofstream() {}
+
+    /// Opens `filename` for writing with `mode` (an openmode value; output is always added).
+    /// A stream that already has a file open is left as it is; on failure failbit is set.
+    void open(const char* filename, int mode)
+    {
+        if (rdbuf()->is_open())
+            return;
+        if (nuv_detail::open_full_path(rdbuf(), filename, ios_base::openmode(mode) | ios_base::out))
+            clear();
+        else
+            setstate(ios_base::failbit);
+    }
+};
+
+} // namespace std
