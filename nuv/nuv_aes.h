@@ -4,6 +4,11 @@
 // One instance holds one expanded key for one direction. The cipher operations never
 // change the instance: CBC and CFB1 chains start again from the vector on every call.
 // Input and output may be the same buffer in every mode.
+//
+// Two implementations give bit-identical results: the processor's AES instructions when the
+// CPU has them, otherwise portable lookup tables. The choice is made once per process, at
+// the first cipher operation; NUV_AES_PORTABLE=1 in the environment at that moment forces
+// the portable tables.
 #pragma once
 
 #include <nuv/nuv_export.h>
@@ -36,8 +41,9 @@ public:
     int block_decrypt(const unsigned char* input, int input_bytes, unsigned char* output);
 
     /// Enciphers all input bytes plus PKCS #7 padding (ECB or CBC); `output` needs room
-    /// for 16 * (input_bytes / 16 + 1) bytes. Returns that count, -1 (CFB1) or
-    /// -5 (not ready or DECRYPT instance).
+    /// for 16 * (input_bytes / 16 + 1) bytes. Returns that count, -1 (CFB1), -5 (not ready
+    /// or DECRYPT instance), or 0 without writing for a negative length, a null input with
+    /// a positive length, or a length above INT_MAX - 16. A null input with length 0 is fine.
     int pad_encrypt(const unsigned char* input, int input_bytes, unsigned char* output);
 
     /// Deciphers and strips PKCS #7 padding (ECB or CBC). Returns the plain byte count,
@@ -49,10 +55,9 @@ public:
 private:
     void key_sched(const unsigned char* key, int key_bytes);
     void key_enc_to_dec();
+    const unsigned char* round_keys() const;
     void encrypt(const unsigned char in[16], unsigned char out[16]) const;
     void decrypt(const unsigned char in[16], unsigned char out[16]) const;
-    void cbc_decrypt(const unsigned char* input, int blocks, unsigned char* output) const;
-    void cfb1(const unsigned char* input, int blocks, unsigned char* output, bool encrypting) const;
 
     int m_not_ready;
     MODE m_mode;
@@ -60,6 +65,7 @@ private:
     unsigned char m_iv[16];
     int m_rounds;
     /// Round keys 0..m_rounds, four 4-byte words each in FIPS-197 column order; for
-    /// DECRYPT rounds 1..m_rounds-1 are put through InvMixColumns.
+    /// DECRYPT rounds 1..m_rounds-1 are put through InvMixColumns. Both implementations
+    /// read this same schedule, so a copy works whichever is in use.
     unsigned char m_round_keys[15][4][4];
 };
