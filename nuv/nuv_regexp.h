@@ -29,9 +29,13 @@ public:
     /// Offsets of a match or group in the subject text: [start, end).
     class RANGE {
     public:
+        /// (0, 0).
         RANGE() = default;
+        /// [first, last).
         RANGE(uint64_t first, uint64_t last) : start(first), end(last) {}
+        /// Both offsets equal.
         bool operator==(const RANGE& other) const { return start == other.start && end == other.end; }
+        /// Some offset differs.
         bool operator!=(const RANGE& other) const { return !(*this == other); }
 
         uint64_t start = 0; ///< Offset of the first character.
@@ -50,6 +54,7 @@ public:
     NUV_REGEXP& operator=(const NUV_REGEXP& other);
     /// Takes strings and groups, and exchanges the compiled expressions.
     NUV_REGEXP& operator=(NUV_REGEXP&& other) noexcept;
+    /// Releases the compiled expression.
     ~NUV_REGEXP();
 
     /// Orders objects by their pattern text, byte-wise.

@@ -76,6 +76,7 @@ public:
     explicit NUV_STRING_TABLE_NODE(const char* value) : m_value(value), m_next(nullptr), m_previous(nullptr)
     {
     }
+    /// Copies all three fields.
     NUV_STRING_TABLE_NODE(const NUV_STRING_TABLE_NODE&) = default;
     /// Copies all three fields.
     NUV_STRING_TABLE_NODE& operator=(const NUV_STRING_TABLE_NODE&) = default;

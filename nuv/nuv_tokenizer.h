@@ -18,12 +18,15 @@ public:
     /// `keep_delimiters`: a delimiter is appended to the token it ends.
     NUV_TOKENIZER(const std::string& delimiters, bool keep_empty, const std::string& skip_chars,
                   const std::string& stop_chars, const std::string& single_char_tokens, bool keep_delimiters);
+    /// Copies the sets and flags.
     NUV_TOKENIZER(const NUV_TOKENIZER& other);
     /// Takes the four sets (the source's become empty) and copies the two flags.
     NUV_TOKENIZER(NUV_TOKENIZER&& other) noexcept;
+    /// Copies the sets and flags; assigning an object to itself changes nothing.
     NUV_TOKENIZER& operator=(const NUV_TOKENIZER& other);
     /// As the move constructor.
     NUV_TOKENIZER& operator=(NUV_TOKENIZER&& other) noexcept;
+    /// Releases the sets.
     ~NUV_TOKENIZER();
 
     /// Appends the tokens of `text` to `tokens`, after the entries already there.

@@ -6,7 +6,6 @@
 
 #include <random>
 #include <string>
-#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -51,15 +50,6 @@ TEST(StringChunk, CanFitCountsTheTerminator)
     EXPECT_FALSE(chunk.can_fit("xyz"));
     EXPECT_TRUE(chunk.can_fit("xy"));
     EXPECT_TRUE(chunk.can_fit(""));
-}
-
-TEST(StringChunk, NeitherCopiedNorMoved)
-{
-    EXPECT_FALSE(std::is_copy_constructible<NUV_STRING_CHUNK>::value);
-    EXPECT_FALSE(std::is_copy_assignable<NUV_STRING_CHUNK>::value);
-    EXPECT_FALSE(std::is_copy_constructible<NUV_STRING_CHUNK_MGR>::value);
-    EXPECT_FALSE(std::is_copy_assignable<NUV_STRING_CHUNK_MGR>::value);
-    EXPECT_FALSE(std::is_move_assignable<NUV_STRING_CHUNK_MGR>::value);
 }
 
 TEST(StringPool, NewManagerAndEmptyString)
