@@ -215,6 +215,24 @@ void BM_Pool_Nuv(benchmark::State& state)
     state.counters["unused_chunk_bytes"] = static_cast<double>(unused);
 }
 
+// Floor: the same copies into one preallocated buffer, no chunks and no checks.
+void BM_Pool_CopyFloor(benchmark::State& state)
+{
+    const auto& strings = short_strings().strings;
+    std::vector<const char*> handles(strings.size());
+    std::vector<char> buffer(short_strings().characters_and_terminators);
+    for (auto _ : state) {
+        char* next = buffer.data();
+        for (size_t i = 0; i < strings.size(); ++i) {
+            size_t length = std::strlen(strings[i]) + 1;
+            handles[i] = std::strcpy(next, strings[i]);
+            next += length;
+        }
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * s_string_count));
+}
+
 void BM_Pool_StdVectorString(benchmark::State& state)
 {
     const auto& strings = short_strings().strings;
@@ -260,3 +278,4 @@ BENCHMARK(BM_Tokenize_BoostTokenizer)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Pool_Nuv)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Pool_StdVectorString)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Pool_Strdup)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Pool_CopyFloor)->Unit(benchmark::kMillisecond);
