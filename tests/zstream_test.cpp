@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -758,6 +759,31 @@ TEST_F(ZstreamTest, HandMadeGzipHeadersAreSkipped)
     }
 }
 
+TEST_F(ZstreamTest, GzipTrailerInTheNextPieceIsFound)
+{
+    // One stored block filling exactly the first 32 KiB piece after the header, so the
+    // trailer is still in the file when the deflate data ends.
+    const Bytes data = make_data(NUV_ZSTREAM_DEFAULT_BUFSZ - 5, false);
+    const size_t n = data.size();
+    Bytes member = Bytes(reinterpret_cast<const char*>(NUV_ZSTREAM_GZIP_HEADER), 10) +
+                   from_hex({0x01, int(n & 0xFF), int(n >> 8), int(~n & 0xFF), int((~n >> 8) & 0xFF)}) + data;
+    const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(n));
+    for (uLong word : {crc, uLong(n)})
+        for (int shift = 0; shift < 32; shift += 8)
+            member += static_cast<char>((word >> shift) & 0xFF);
+    write_file(file("s.gz"), member);
+    ASSERT_TRUE(same_bytes(data, oracle_decode(file("s.gz"), GZIP)));
+
+    NUV_ZIFSTREAM in(file("s.gz").c_str());
+    Bytes got((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_TRUE(same_bytes(data, got));
+    in.clear();
+    EXPECT_EQ(EOF, in.get()); // reading on at the end consumes nothing more
+    in.close();
+    EXPECT_EQ(crc, in.get_gzip_crc());
+    EXPECT_EQ(n, in.get_gzip_data_size());
+}
+
 TEST_F(ZstreamTest, GzipHeaderCutShortLeavesStreamFailed)
 {
     const Bytes member = gzip_with_fields("data", 4 | 8 | 16 | 2, 40);
@@ -1002,6 +1028,55 @@ TEST_F(ZstreamTest, ReaderMisuseIsAnInternalError)
         },
         "Close the previously opened stream before reopening as .*/e!");
     EXPECT_DEATH(NUV_ZIFSTREAM(name.c_str(), BIN_IN, KEY, 12), "Bad key length, choose 16, 24, or 32");
+}
+
+TEST_F(ZstreamTest, StreamBufferMisuseIsAnInternalError)
+{
+    testing::FLAGS_gtest_death_test_style = "threadsafe";
+    std::ostringstream sink;
+    std::istringstream source("x");
+    EXPECT_DEATH(NUV_ZIP_STREAMBUF().flush(Z_SYNC_FLUSH), "Trying to flush closed buffer");
+    EXPECT_DEATH(NUV_ZIP_STREAMBUF().open(nullptr, nullptr, 16, -1, 15), "Do not open to NULL ostream!");
+    EXPECT_DEATH(
+        {
+            NUV_ZIP_STREAMBUF buf;
+            buf.open(&sink, nullptr, 16, -1, 15);
+            buf.open(&sink, nullptr, 16, -1, 15);
+        },
+        "!m_opened");
+    EXPECT_DEATH(NUV_UNZIP_STREAMBUF().open(nullptr, nullptr, 16, true, 15),
+                 "Tried to open streambuf with NULL istream");
+    EXPECT_DEATH(
+        {
+            NUV_UNZIP_STREAMBUF buf;
+            buf.open(&source, nullptr, 16, true, 15);
+            buf.open(&source, nullptr, 16, true, 15);
+        },
+        "!m_opened");
+}
+
+TEST_F(ZstreamTest, FullDiskEndsAContainerButOnlyFailsAPlainFile)
+{
+    testing::FLAGS_gtest_death_test_style = "threadsafe";
+    if (!fs::exists("/dev/full"))
+        GTEST_SKIP() << "no /dev/full";
+    const Bytes data = make_data(NUV_ZSTREAM_PLAIN_BUFSZ + 100, false);
+    for (Kind kind : {COMPRESSED, CRYPT}) {
+        EXPECT_DEATH(
+            {
+                NUV_ZOFSTREAM out;
+                open_writer(out, "/dev/full", kind);
+                out << data;
+                out.close();
+            },
+            "File output stream not good anymore in flush")
+            << KIND_NAMES[kind];
+    }
+    NUV_ZOFSTREAM out;
+    open_writer(out, "/dev/full", PLAIN);
+    out << data << std::flush;
+    EXPECT_TRUE(out.bad());
+    out.close();
 }
 
 } // namespace
