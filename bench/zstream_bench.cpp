@@ -241,19 +241,17 @@ uint64_t deflate_state_bytes()
 
 uint64_t inflate_state_bytes()
 {
-    // The inflate window is allocated at the first inflate call that produces output.
-    const std::string packed = [] {
-        std::vector<unsigned char> out(64);
-        uLongf length = out.size();
-        compress(out.data(), &length, reinterpret_cast<const Bytef*>("abc"), 3);
-        return std::string(reinterpret_cast<char*>(out.data()), length);
-    }();
+    // The inflate window is allocated by the first call that stops inside the data.
+    const std::string& text = text_data();
+    std::vector<unsigned char> packed(compressBound(65536));
+    uLongf length = packed.size();
+    compress(packed.data(), &length, reinterpret_cast<const Bytef*>(text.data()), 65536);
     const uint64_t before = in_use();
     z_stream zs{};
     inflateInit2(&zs, 15);
     unsigned char out[16];
-    zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(packed.data()));
-    zs.avail_in = static_cast<uInt>(packed.size());
+    zs.next_in = packed.data();
+    zs.avail_in = static_cast<uInt>(length);
     zs.next_out = out;
     zs.avail_out = sizeof(out);
     inflate(&zs, Z_SYNC_FLUSH);
