@@ -526,6 +526,9 @@ TEST_F(ZstreamTest, WritingAfterCloseFails)
         out.close();
         EXPECT_FALSE(out.is_open());
         EXPECT_TRUE(out.good());
+        out.flush(); // nothing to drain: fails instead of ending the process
+        EXPECT_EQ(kind != PLAIN, out.bad()) << KIND_NAMES[kind];
+        out.clear();
         out << "more" << std::flush;
         EXPECT_TRUE(out.bad()) << KIND_NAMES[kind];
         EXPECT_EQ(NUV_ZSTREAM_OK, out.last_error());
@@ -940,7 +943,9 @@ TEST_F(ZstreamTest, MissingFileAndDirectoryEndAtOnce)
     fs::create_directory(file("dir"));
     NUV_ZIFSTREAM dir;
     dir.open(file("dir").c_str(), BIN_IN, nullptr, 16);
+    EXPECT_FALSE(dir.is_zstream(nullptr));
     EXPECT_FALSE(dir.read(buffer, sizeof(buffer)));
+    EXPECT_TRUE(dir.bad());
     EXPECT_EQ(0, dir.gcount());
     EXPECT_FALSE(dir.good());
     EXPECT_EQ(NUV_ZSTREAM_OK, dir.last_error());
