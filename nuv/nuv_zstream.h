@@ -201,7 +201,7 @@ private:
     int decompress_buffer(char* out);
     void fill_zipped_buffer();
     int fill_cryptic_buffer(char* out, unsigned bufsz);
-    int read_piece();
+    bool read_piece();
 
     std::istream* m_istream;
     z_stream m_zip_state;

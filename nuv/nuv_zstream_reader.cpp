@@ -174,7 +174,7 @@ void NUV_UNZIP_STREAMBUF::fill_zipped_buffer()
 
 // Reads the next piece of cipher text; returns whether it ends the body with the padded
 // final block, which it then leaves out of m_crypt_avail_in.
-int NUV_UNZIP_STREAMBUF::read_piece()
+bool NUV_UNZIP_STREAMBUF::read_piece()
 {
     if (!m_istream)
         ZSTREAM_INTERNAL_ERROR("File input stream is invalid (NULL) in fill_cryptic_buffer");
