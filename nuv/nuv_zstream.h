@@ -1,0 +1,276 @@
+// Compressed and encrypted file streams.
+//
+// NUV_ZOFSTREAM writes a file in one of five container kinds; NUV_ZIFSTREAM reads all five
+// back and tells them apart by their first bytes:
+//
+//   kind                      header (hex)                     body                     trailer
+//   plain                     none                             bytes as written         none
+//   compressed                AC 0F 01 00 00 00 00 00          zlib stream (RFC 1950)   none
+//   compressed and encrypted  AC EF 01 00 00 00 00 00          AES-ECB of a zlib stream none
+//   encrypted                 AE 0F 01 00 00 00 00 00          AES-ECB of the bytes     none
+//   gzip                      1F 8B 08 00 00 00 00 00 00 0B    raw deflate (RFC 1951)   CRC-32, ISIZE
+//
+// Cipher text is the payload in independent 16-byte AES-ECB blocks with PKCS #7 padding on
+// the last one, so a body is always a non-zero multiple of 16 bytes. The key (16, 24 or 32
+// bytes) is stored nowhere: a reader must be given the same key.
+//
+// Decisions where the format leaves a choice:
+// - compress with level 0 writes a compressed container whose zlib stream holds stored
+//   (uncompressed) deflate blocks, so the file stays readable by every reader.
+// - gzip framing together with a key is refused with an internal error: the body would be
+//   cipher text under a gzip header that marks nothing, which no reader could decode.
+// - Default arguments: NUV_ZOFSTREAM(filename = nullptr, mode = out | binary) and
+//   NUV_ZIFSTREAM(filename = nullptr, mode = in | binary, key = nullptr, key_length = 16).
+// - A cipher body that is not a non-zero multiple of 16 bytes (a damaged or cut file): every
+//   whole block before the damage is deciphered and delivered, then the data ends and
+//   last_error() gives NUV_ZSTREAM_CRYPT_ERROR.
+// - The gzip trailer is taken from the 8 bytes right after the end of the deflate data, so
+//   get_gzip_crc() and get_gzip_data_size() hold the trailer once the member was read to
+//   its end and the stream closed; otherwise they stay 0. They are never checked against
+//   the data.
+#pragma once
+
+#include <nuv/nuv_export.h>
+#include <nuv/nuv_fstream.h>
+
+#include <zlib.h>
+
+#include <istream>
+#include <ostream>
+#include <streambuf>
+
+class NUV_AES;
+
+/// Size of the compressed-side buffer and of the cipher buffer; the reader reads the file in
+/// pieces of this size.
+inline constexpr int NUV_ZSTREAM_DEFAULT_BUFSZ = 32768;
+/// Size of the uncompressed-side buffer (the writer's put area, the reader's get area).
+inline constexpr int NUV_ZSTREAM_PLAIN_BUFSZ = 524288;
+/// Cipher block size: the most bytes of an incomplete block carried between two steps.
+inline constexpr int NUV_MIN_ENCR_BLOCK_SIZE = 16;
+
+/// Header of the compressed kind.
+inline constexpr unsigned char NUV_ZSTREAM_ZIP_HEADER[8] = {0xAC, 0x0F, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00};
+/// Header of the compressed-and-encrypted kind.
+inline constexpr unsigned char NUV_ZSTREAM_ZIP_CRYPT_HEADER[8] = {0xAC, 0xEF, 0x01, 0x00,
+                                                                  0x00, 0x00, 0x00, 0x00};
+/// Header of the encrypted kind.
+inline constexpr unsigned char NUV_ZSTREAM_CRYPT_HEADER[8] = {0xAE, 0x0F, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00};
+/// gzip member header as written: deflate, no flags, MTIME 0, XFL 0, OS 11.
+inline constexpr unsigned char NUV_ZSTREAM_GZIP_HEADER[10] = {0x1F, 0x8B, 0x08, 0x00, 0x00,
+                                                              0x00, 0x00, 0x00, 0x00, 0x0B};
+
+/// What last_error() of either stream reports.
+enum NUV_ZSTREAM_ERROR_ENUM {
+    NUV_ZSTREAM_OK = 0,            ///< No error (also plain files and unopened streams).
+    NUV_ZSTREAM_STREAM_ERROR = 1,  ///< zlib Z_STREAM_ERROR.
+    NUV_ZSTREAM_DATA_ERROR = 2,    ///< zlib Z_DATA_ERROR.
+    NUV_ZSTREAM_MEM_ERROR = 3,     ///< zlib Z_MEM_ERROR.
+    NUV_ZSTREAM_BUF_ERROR = 4,     ///< zlib Z_BUF_ERROR.
+    NUV_ZSTREAM_VERSION_ERROR = 5, ///< zlib Z_VERSION_ERROR.
+    NUV_ZSTREAM_NO_KEY = 6,        ///< Encrypted container opened for reading without a key.
+    NUV_ZSTREAM_CRYPT_ERROR = 7,   ///< The cipher failed (bad padding, damaged cipher text).
+    NUV_ZSTREAM_UNKNOWN_ERROR = 9  ///< Any other zlib code that is not Z_OK or Z_STREAM_END.
+};
+
+/// Stream buffer of NUV_ZOFSTREAM: collects written bytes in a 512 KiB put area and drains
+/// them through deflate and/or AES-ECB into the owning stream's file.
+class NUV_EXPORT NUV_ZIP_STREAMBUF : public std::basic_streambuf<char> {
+public:
+    /// Not opened; no buffers yet.
+    NUV_ZIP_STREAMBUF();
+    /// Closes, releasing the buffers.
+    virtual ~NUV_ZIP_STREAMBUF();
+    NUV_ZIP_STREAMBUF(const NUV_ZIP_STREAMBUF&) = delete;
+    NUV_ZIP_STREAMBUF& operator=(const NUV_ZIP_STREAMBUF&) = delete;
+
+    /// Starts a body on `os`: `level` 0 means no compression, `key` null no encryption;
+    /// `window_bits` 15 gives a zlib stream, -15 raw deflate.
+    void open(std::ostream* os, const unsigned char* key, int key_length, int level, int window_bits);
+    /// Ends the zlib state; `free_buffers` also releases the buffers and the cipher.
+    void close(bool free_buffers);
+    /// Drains the put area with a zlib flush mode: Z_SYNC_FLUSH, or Z_FINISH to end the body.
+    void flush(int flush_mode);
+
+    /// Level the stream passes for "compress, level 0": deflate with stored blocks.
+    static const int s_stored_level = -1000;
+
+    /// zlib allocation callback of both stream buffers: items * size bytes (8 when 0),
+    /// zero-filled; out_of_memory_handler() when memory cannot be had.
+    static voidpf zstream_alloc(voidpf opaque, uInt items, uInt size);
+    /// zlib release callback: free().
+    static void zstream_free(voidpf opaque, voidpf address);
+
+protected:
+    int overflow(int c) override;
+    int underflow() override;
+    int sync() override;
+
+private:
+    friend class NUV_ZOFSTREAM;
+
+    bool compress_buffer(const char* buf, int length);
+    bool encrypt_buffer(char* buf, int length, bool final);
+    void flush_zipped_buffer(int length, bool final);
+    void flush_cryptic_buffer(int length);
+    void restart_put_area();
+
+    std::ostream* m_ostream;
+    z_stream m_zip_state;
+    int m_zip_status;
+    int m_crypt_status;
+    char* m_write_buffer;
+    char* m_zipped_buffer;
+    unsigned char* m_crypt_buffer;
+    bool m_zip;
+    bool m_crypt;
+    NUV_AES* m_aes;
+    uint32_t m_crc;
+    bool m_opened;
+    int m_crypt_leftover;
+};
+
+/// Output file stream writing plain files or containers; used like a std::ofstream.
+class NUV_EXPORT NUV_ZOFSTREAM : public std::basic_ostream<char> {
+public:
+    /// A closed stream; with a file name, open(filename, mode): compressed, default level.
+    NUV_ZOFSTREAM(const char* filename = nullptr, int mode = std::ios_base::out | std::ios_base::binary);
+    /// With a file name, open(filename, mode, compress, key, key_length, -1, false).
+    NUV_ZOFSTREAM(const char* filename, int mode, bool compress, const unsigned char* key, int key_length);
+    /// Finishes and closes an open file as close(true) does.
+    virtual ~NUV_ZOFSTREAM();
+    NUV_ZOFSTREAM(const NUV_ZOFSTREAM&) = delete;
+    NUV_ZOFSTREAM& operator=(const NUV_ZOFSTREAM&) = delete;
+
+    /// open(filename, mode, true, nullptr, 16, -1, false).
+    void open(const char* filename, int mode);
+    /// Creates `filename`. `mode` (must not contain in) is used only for plain files;
+    /// containers are always created anew in binary mode. `compress` runs zlib at `level`
+    /// (-1 default, 0 stored blocks, 1 to 9, above 9 as 9) as a zlib stream, or as a gzip
+    /// member with `gzip`; without `compress`, `level` and `gzip` are ignored. `key`
+    /// (`key_length` 16, 24 or 32 bytes) encrypts with AES-ECB; a key together with gzip
+    /// framing is an internal error. A file that cannot be created leaves the stream failed.
+    void open(const char* filename, int mode, bool compress, const unsigned char* key, int key_length,
+              int level, bool gzip);
+    /// close(false).
+    void close();
+    /// Finishes the container (zlib end, padding, gzip trailer) and closes the file;
+    /// `free_buffers` also releases the stream buffer's memory.
+    void close(bool free_buffers);
+    /// Nonzero while a file is open.
+    int is_open() const;
+    /// Inserts '\n' as a formatted character (width and fill honoured) without flushing.
+    static std::ostream& endl(std::ostream& os);
+    /// zlib or cipher failure of the current container; NUV_ZSTREAM_OK for plain files.
+    NUV_ZSTREAM_ERROR_ENUM last_error();
+
+private:
+    void add_header(bool compress, bool encrypt, bool gzip);
+    NUV_ZOFSTREAM& add_footer();
+
+    NUV_ZIP_STREAMBUF* m_zip_buf;
+    std::tenvik_ofstream m_file;
+    bool m_gzip;
+};
+
+/// Stream buffer of NUV_ZIFSTREAM: deciphers and/or inflates a container body into a
+/// 512 KiB get area.
+class NUV_EXPORT NUV_UNZIP_STREAMBUF : public std::basic_streambuf<char> {
+public:
+    /// Not opened; no buffers yet.
+    NUV_UNZIP_STREAMBUF();
+    /// Closes, releasing the buffers.
+    virtual ~NUV_UNZIP_STREAMBUF();
+    NUV_UNZIP_STREAMBUF(const NUV_UNZIP_STREAMBUF&) = delete;
+    NUV_UNZIP_STREAMBUF& operator=(const NUV_UNZIP_STREAMBUF&) = delete;
+
+    /// Starts reading a body from `source`: `zipped` inflates with `window_bits` (15 zlib,
+    /// -15 raw deflate), `key` (16, 24 or 32 bytes) deciphers first.
+    void open(std::istream* source, const unsigned char* key, int key_length, bool zipped, int window_bits);
+    /// Ends the inflate state; `free_buffers` also releases the buffers and the cipher.
+    void close(bool free_buffers);
+
+protected:
+    int overflow(int c) override;
+    int underflow() override;
+
+private:
+    friend class NUV_ZIFSTREAM;
+
+    int decompress_buffer(char* out);
+    void fill_zipped_buffer();
+    int fill_cryptic_buffer(char* out, unsigned bufsz);
+    int read_piece();
+
+    std::istream* m_istream;
+    z_stream m_zip_state;
+    int m_zip_status;
+    int m_crypt_status;
+    char* m_read_buffer;
+    char* m_zipped_buffer;
+    char* m_crypt_buffer;
+    bool m_zip;
+    bool m_crypt;
+    NUV_AES* m_aes;
+    bool m_opened;
+    char* m_crypt_next_in;
+    int m_crypt_avail_in;
+    /// The padded final block has been deciphered (or the body was found damaged).
+    bool m_crypt_ended;
+};
+
+/// Input file stream reading every container kind and plain files.
+class NUV_EXPORT NUV_ZIFSTREAM : public std::basic_istream<char> {
+public:
+    /// A closed stream; with a file name, open(filename, mode, key, key_length).
+    NUV_ZIFSTREAM(const char* filename = nullptr, int mode = std::ios_base::in | std::ios_base::binary,
+                  const unsigned char* key = nullptr, int key_length = 16);
+    /// Closes an open file as close(true) does.
+    virtual ~NUV_ZIFSTREAM();
+    NUV_ZIFSTREAM(const NUV_ZIFSTREAM&) = delete;
+    NUV_ZIFSTREAM& operator=(const NUV_ZIFSTREAM&) = delete;
+
+    /// Opens `filename` and recognises its kind. `mode` is used only for plain files; `key`
+    /// only for encrypted containers (one without a key delivers nothing and last_error()
+    /// is NUV_ZSTREAM_NO_KEY). A missing file leaves the stream failed.
+    void open(const char* filename, int mode, const unsigned char* key, int key_length);
+    /// close(false).
+    void close();
+    /// Closes the file (reading the gzip trailer first); `free_buffers` also releases the
+    /// stream buffer's memory. Kind flags and last_error() keep describing the file.
+    void close(bool free_buffers);
+    /// Nonzero while a file is open.
+    int is_open() const;
+    /// The last file was a gzip member.
+    bool is_gzip() const;
+    /// CRC-32 from the gzip trailer; 0 until read (see the header comment).
+    unsigned long get_gzip_crc() const;
+    /// ISIZE from the gzip trailer; 0 until read.
+    unsigned long get_gzip_data_size() const;
+    /// True for the compressed, compressed-and-encrypted, encrypted and gzip kinds. While a
+    /// file is open (or with a null name) answers for the open file.
+    bool is_zstream(const char* filename);
+    /// True for the two encrypted kinds; same rules as is_zstream.
+    bool is_encrypted(const char* filename);
+    /// The stream's own error, else a cipher error, else the zlib error of the last file.
+    NUV_ZSTREAM_ERROR_ENUM last_error();
+
+private:
+    bool test_header(const unsigned char* bytes, int count);
+    bool read_header(const char* filename);
+    bool skip_gzip_header();
+    void read_footer();
+    void refresh();
+    void close_file();
+
+    NUV_UNZIP_STREAMBUF* m_unzip_buf;
+    std::tenvik_ifstream m_file;
+    bool m_compressed;
+    bool m_encrypted;
+    bool m_gzip;
+    uint32_t m_gzip_crc;
+    uint32_t m_gzip_data_size;
+    NUV_ZSTREAM_ERROR_ENUM m_last_error;
+};
+
+// Whole-file functions (compress, encrypt, decrypt, probe) are declared below this line.

@@ -1,0 +1,415 @@
+// Writing stream: NUV_ZIP_STREAMBUF drains its put area through deflate and AES-ECB into
+// the file; NUV_ZOFSTREAM writes the container header before the body and the gzip trailer
+// after it.
+#include <nuv/nuv_zstream_internal.h>
+
+#include <host/host_services.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#define ZSTREAM_INTERNAL_ERROR(message) report_internal_error(message, "NUV", "nuv_zstream", __LINE__)
+
+namespace {
+
+// Writes `value` as 4 bytes, least significant first.
+void write_le32(std::ostream& os, uint32_t value)
+{
+    const char bytes[4] = {char(value & 0xFF), char((value >> 8) & 0xFF), char((value >> 16) & 0xFF),
+                           char((value >> 24) & 0xFF)};
+    os.write(bytes, 4);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------
+// NUV_ZIP_STREAMBUF
+
+NUV_ZIP_STREAMBUF::NUV_ZIP_STREAMBUF()
+    : m_ostream(nullptr), m_zip_status(0), m_crypt_status(0), m_write_buffer(nullptr),
+      m_zipped_buffer(nullptr), m_crypt_buffer(nullptr), m_zip(false), m_crypt(false), m_aes(nullptr),
+      m_crc(0), m_opened(false), m_crypt_leftover(0)
+{
+    std::memset(&m_zip_state, 0, sizeof(m_zip_state));
+}
+
+NUV_ZIP_STREAMBUF::~NUV_ZIP_STREAMBUF()
+{
+    close(true);
+}
+
+void NUV_ZIP_STREAMBUF::open(std::ostream* os, const unsigned char* key, int key_length, int level,
+                             int window_bits)
+{
+    if (!os)
+        ZSTREAM_INTERNAL_ERROR("Do not open to NULL ostream!");
+    if (m_opened)
+        ZSTREAM_INTERNAL_ERROR("!m_opened");
+    m_zip_status = m_crypt_status = 0;
+    m_crc = 0;
+    m_crypt_leftover = 0;
+    m_zip = m_crypt = false;
+    m_ostream = os;
+
+    if (!m_write_buffer)
+        m_write_buffer = new char[NUV_ZSTREAM_PLAIN_BUFSZ];
+    std::memset(m_write_buffer, 0, NUV_ZSTREAM_PLAIN_BUFSZ);
+    setp(m_write_buffer, m_write_buffer + NUV_ZSTREAM_PLAIN_BUFSZ);
+
+    if (level != 0) {
+        m_zip = true;
+        if (!m_zipped_buffer)
+            m_zipped_buffer = new char[NUV_ZSTREAM_DEFAULT_BUFSZ];
+        std::memset(m_zipped_buffer, 0, NUV_ZSTREAM_DEFAULT_BUFSZ);
+        std::memset(&m_zip_state, 0, sizeof(m_zip_state));
+        m_zip_state.zalloc = zstream_alloc;
+        m_zip_state.zfree = zstream_free;
+        m_zip_state.next_in = reinterpret_cast<Bytef*>(m_write_buffer);
+        m_zip_state.avail_in = 0;
+        m_zip_state.next_out = reinterpret_cast<Bytef*>(m_zipped_buffer);
+        m_zip_state.avail_out = NUV_ZSTREAM_DEFAULT_BUFSZ;
+        const int zlib_level = level == s_stored_level ? Z_NO_COMPRESSION : std::min(level, 9);
+        // A failing init (a level below -1) stays in m_zip_status; writes then fail.
+        m_zip_status = deflateInit2(&m_zip_state, zlib_level, Z_DEFLATED, window_bits, 8, Z_DEFAULT_STRATEGY);
+    }
+
+    if (key) {
+        m_crypt = true;
+        if (!m_crypt_buffer)
+            m_crypt_buffer = new unsigned char[NUV_ZSTREAM_DEFAULT_BUFSZ];
+        std::memset(m_crypt_buffer, 0, NUV_ZSTREAM_DEFAULT_BUFSZ);
+        if (!m_aes)
+            m_aes = new NUV_AES;
+        const NUV_AES::KEY_LENGTH size = nuv_zstream_detail::aes_key_length(key_length);
+        if (m_aes->init(NUV_AES::ECB, NUV_AES::ENCRYPT, key, size, nullptr) != 0)
+            ZSTREAM_INTERNAL_ERROR("Failed to initialize AES");
+    }
+    m_opened = true;
+}
+
+void NUV_ZIP_STREAMBUF::close(bool free_buffers)
+{
+    // The zlib state lives from open to close only; a second close leaves the status alone.
+    if (m_opened && m_zip)
+        m_zip_status = deflateEnd(&m_zip_state);
+    m_opened = false;
+    setp(m_write_buffer, m_write_buffer);
+    if (!free_buffers)
+        return;
+    delete[] m_write_buffer;
+    delete[] m_zipped_buffer;
+    m_write_buffer = m_zipped_buffer = nullptr;
+    if (m_crypt_buffer) {
+        delete[] m_crypt_buffer;
+        delete m_aes;
+        m_crypt_buffer = nullptr;
+        m_aes = nullptr;
+    }
+    setp(nullptr, nullptr);
+}
+
+void NUV_ZIP_STREAMBUF::restart_put_area()
+{
+    setp(m_write_buffer, m_write_buffer + NUV_ZSTREAM_PLAIN_BUFSZ);
+    // When only encrypting, the carried bytes of an incomplete block stand at the start.
+    if (m_crypt && !m_zip)
+        pbump(m_crypt_leftover);
+}
+
+int NUV_ZIP_STREAMBUF::overflow(int c)
+{
+    if (!m_opened)
+        return traits_type::eof();
+    if (pptr() < pbase())
+        ZSTREAM_INTERNAL_ERROR("this->pptr() >= this->pbase()");
+    const int n = static_cast<int>(pptr() - pbase());
+    if (!m_zip && !m_crypt)
+        ZSTREAM_INTERNAL_ERROR("Non-zip AND non-crypt buffer should not be here!");
+    if (m_zip) {
+        if (!compress_buffer(pbase(), n))
+            return traits_type::eof();
+    } else if (!encrypt_buffer(pbase(), n, false)) {
+        return traits_type::eof();
+    }
+    if (traits_type::eq_int_type(c, traits_type::eof()))
+        return traits_type::eof();
+    restart_put_area();
+    *pptr() = traits_type::to_char_type(c);
+    pbump(1);
+    return c;
+}
+
+int NUV_ZIP_STREAMBUF::underflow()
+{
+    return 0;
+}
+
+int NUV_ZIP_STREAMBUF::sync()
+{
+    // A closed buffer has nothing to drain; the stream's flush() then fails like a write.
+    if (!m_opened)
+        return -1;
+    flush(Z_SYNC_FLUSH);
+    return 0;
+}
+
+bool NUV_ZIP_STREAMBUF::compress_buffer(const char* buf, int length)
+{
+    m_zip_state.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(buf));
+    m_zip_state.avail_in = static_cast<uInt>(length);
+    m_crc =
+        static_cast<uint32_t>(crc32(m_crc, reinterpret_cast<const Bytef*>(buf), static_cast<uInt>(length)));
+    while (m_zip_state.avail_in > 0) {
+        if (m_zip_status != Z_OK)
+            break;
+        m_zip_status = deflate(&m_zip_state, Z_NO_FLUSH);
+        if ((m_zip_status == Z_OK || m_zip_status == Z_STREAM_END) && m_zip_state.avail_out == 0)
+            flush_zipped_buffer(NUV_ZSTREAM_DEFAULT_BUFSZ, false);
+    }
+    return m_zip_status == Z_OK;
+}
+
+void NUV_ZIP_STREAMBUF::flush_zipped_buffer(int length, bool final)
+{
+    if (!m_ostream)
+        ZSTREAM_INTERNAL_ERROR("File output stream is invalid (NULL) in flush");
+    // A failed file keeps the zipped buffer full, so the next deflate reports Z_BUF_ERROR.
+    if (!m_ostream->good())
+        return;
+    if (m_crypt)
+        encrypt_buffer(m_zipped_buffer, length, final);
+    else
+        m_ostream->write(m_zipped_buffer, length);
+    m_zip_state.avail_out = static_cast<uInt>(NUV_ZSTREAM_DEFAULT_BUFSZ - m_crypt_leftover);
+    m_zip_state.next_out = reinterpret_cast<Bytef*>(m_zipped_buffer + m_crypt_leftover);
+}
+
+bool NUV_ZIP_STREAMBUF::encrypt_buffer(char* buf, int length, bool final)
+{
+    if (buf != m_write_buffer && buf != m_zipped_buffer)
+        ZSTREAM_INTERNAL_ERROR("buf == m_write_buffer || buf == m_zipped_buffer");
+    int remaining = length;
+    char* p = buf;
+    while (remaining > 0) {
+        const int chunk = std::min(remaining, NUV_ZSTREAM_DEFAULT_BUFSZ);
+        const int done = m_aes->block_encrypt(reinterpret_cast<unsigned char*>(p), chunk, m_crypt_buffer);
+        if (done < 0) {
+            m_crypt_status = done;
+            return false;
+        }
+        remaining -= done;
+        p += done;
+        m_crypt_leftover = chunk - done;
+        if (m_crypt_leftover < 0)
+            ZSTREAM_INTERNAL_ERROR("m_crypt_leftover >= 0");
+        if (m_crypt_leftover > NUV_MIN_ENCR_BLOCK_SIZE)
+            ZSTREAM_INTERNAL_ERROR("m_crypt_leftover <= NUV_MIN_ENCR_BLOCK_SIZE");
+        if (done > 0)
+            flush_cryptic_buffer(done);
+        if (m_crypt_leftover > 0 && remaining == m_crypt_leftover) {
+            // Carry the incomplete block to the buffer's start for the next drain.
+            std::memmove(buf, p, static_cast<size_t>(m_crypt_leftover));
+            break;
+        }
+    }
+    if (final) {
+        const int out =
+            m_aes->pad_encrypt(reinterpret_cast<unsigned char*>(buf), m_crypt_leftover, m_crypt_buffer);
+        if (out <= 0) {
+            m_crypt_status = out;
+            return false;
+        }
+        flush_cryptic_buffer(out);
+        m_crypt_leftover = 0;
+    }
+    return true;
+}
+
+void NUV_ZIP_STREAMBUF::flush_cryptic_buffer(int length)
+{
+    if (!m_ostream)
+        ZSTREAM_INTERNAL_ERROR("File output stream is invalid (NULL) in flush");
+    if (m_ostream->good())
+        m_ostream->write(reinterpret_cast<const char*>(m_crypt_buffer), length);
+}
+
+void NUV_ZIP_STREAMBUF::flush(int flush_mode)
+{
+    if (!m_opened)
+        ZSTREAM_INTERNAL_ERROR("Trying to flush closed buffer");
+    if (!m_ostream)
+        ZSTREAM_INTERNAL_ERROR("File output stream is invalid (NULL) in flush");
+    if (pptr() < pbase())
+        ZSTREAM_INTERNAL_ERROR("this->pptr() >= this->pbase()");
+    const int n = static_cast<int>(pptr() - pbase());
+
+    if (m_zip) {
+        m_zip_state.next_in = reinterpret_cast<Bytef*>(pbase());
+        m_zip_state.avail_in = static_cast<uInt>(n);
+        m_crc = static_cast<uint32_t>(
+            crc32(m_crc, reinterpret_cast<const Bytef*>(pbase()), static_cast<uInt>(n)));
+        for (;;) {
+            if ((m_zip_state.avail_in == 0 && flush_mode != Z_FINISH) || m_zip_status != Z_OK)
+                break;
+            m_zip_status = deflate(&m_zip_state, flush_mode);
+            if (m_zip_status != Z_OK && m_zip_status != Z_STREAM_END)
+                continue;
+            if (m_zip_state.avail_out > static_cast<uInt>(NUV_ZSTREAM_DEFAULT_BUFSZ))
+                ZSTREAM_INTERNAL_ERROR("NUV_ZSTREAM_DEFAULT_BUFSZ >= m_zip_state.avail_out");
+            // Every call's output goes on at once; only the call that ends the stream pads.
+            flush_zipped_buffer(NUV_ZSTREAM_DEFAULT_BUFSZ - static_cast<int>(m_zip_state.avail_out),
+                                m_zip_status == Z_STREAM_END);
+        }
+    } else {
+        if (!m_crypt)
+            ZSTREAM_INTERNAL_ERROR("flush: Non-zip AND non-crypt buffer should not be here!");
+        encrypt_buffer(pbase(), n, flush_mode == Z_FINISH);
+    }
+
+    restart_put_area();
+    if (!m_ostream->good())
+        ZSTREAM_INTERNAL_ERROR("File output stream not good anymore in flush");
+    m_ostream->flush();
+    if (m_zip_status == Z_STREAM_END)
+        m_zip_status = Z_OK;
+}
+
+// ---------------------------------------------------------------------------------------
+// NUV_ZOFSTREAM
+
+NUV_ZOFSTREAM::NUV_ZOFSTREAM(const char* filename, int mode)
+    : std::basic_ostream<char>(nullptr), m_zip_buf(nullptr), m_gzip(false)
+{
+    if (filename)
+        open(filename, mode, true, nullptr, 16, -1, false);
+}
+
+NUV_ZOFSTREAM::NUV_ZOFSTREAM(const char* filename, int mode, bool compress, const unsigned char* key,
+                             int key_length)
+    : std::basic_ostream<char>(nullptr), m_zip_buf(nullptr), m_gzip(false)
+{
+    if (filename)
+        open(filename, mode, compress, key, key_length, -1, false);
+}
+
+NUV_ZOFSTREAM::~NUV_ZOFSTREAM()
+{
+    if (m_file.is_open())
+        close(true);
+    if (m_zip_buf) {
+        init(nullptr);
+        delete m_zip_buf;
+        m_zip_buf = nullptr;
+    }
+}
+
+void NUV_ZOFSTREAM::open(const char* filename, int mode)
+{
+    open(filename, mode, true, nullptr, 16, -1, false);
+}
+
+void NUV_ZOFSTREAM::open(const char* filename, int mode, bool compress, const unsigned char* key,
+                         int key_length, int level, bool gzip)
+{
+    if (!filename)
+        ZSTREAM_INTERNAL_ERROR("NULL output stream filename");
+    if (mode & std::ios_base::in)
+        ZSTREAM_INTERNAL_ERROR("Input mode is illegal for output stream");
+    m_gzip = false;
+    const bool encrypt = key != nullptr;
+    if (!compress) {
+        level = 0;
+        gzip = false;
+    } else if (level == 0) {
+        level = NUV_ZIP_STREAMBUF::s_stored_level;
+    } else if (level < -1) {
+        level = -2; // stays invalid for deflateInit2, never the stored-blocks marker
+    }
+    if (m_file.is_open()) {
+        std::string text;
+        string_printf(&text, "Close the previously opened stream before reopening as %s!", filename);
+        ZSTREAM_INTERNAL_ERROR(text.c_str());
+    }
+    if (gzip && encrypt)
+        ZSTREAM_INTERNAL_ERROR("Gzip framing cannot be combined with a key");
+
+    m_file.clear();
+    clear();
+    if (!compress && !encrypt) {
+        m_file.open(filename, mode);
+        init(m_file.rdbuf());
+        clear(m_file.rdstate());
+        return;
+    }
+
+    m_file.open(filename, std::ios_base::binary);
+    if (m_file.good()) {
+        if (!m_zip_buf)
+            m_zip_buf = new NUV_ZIP_STREAMBUF;
+        init(m_zip_buf);
+        m_zip_buf->open(&m_file, key, key_length, level, gzip ? -15 : 15);
+        add_header(compress, encrypt, gzip);
+    }
+    clear(m_file.rdstate());
+}
+
+void NUV_ZOFSTREAM::close()
+{
+    close(false);
+}
+
+void NUV_ZOFSTREAM::close(bool free_buffers)
+{
+    if (m_zip_buf && rdbuf() == m_zip_buf) {
+        if (m_file.is_open()) {
+            m_zip_buf->flush(Z_FINISH);
+            add_footer();
+        }
+        m_zip_buf->close(free_buffers);
+    }
+    m_file.close(); // a failing close sets failbit on m_file only
+}
+
+int NUV_ZOFSTREAM::is_open() const
+{
+    return m_file.is_open() ? 1 : 0;
+}
+
+std::ostream& NUV_ZOFSTREAM::endl(std::ostream& os)
+{
+    return os << '\n';
+}
+
+NUV_ZSTREAM_ERROR_ENUM NUV_ZOFSTREAM::last_error()
+{
+    if (!m_zip_buf || rdbuf() != m_zip_buf)
+        return NUV_ZSTREAM_OK;
+    const int zip_status = m_zip_buf->m_zip_status;
+    if (zip_status == Z_OK || zip_status == Z_STREAM_END)
+        return m_zip_buf->m_crypt_status != 0 ? NUV_ZSTREAM_CRYPT_ERROR : NUV_ZSTREAM_OK;
+    return nuv_zstream_detail::zlib_error(zip_status);
+}
+
+void NUV_ZOFSTREAM::add_header(bool compress, bool encrypt, bool gzip)
+{
+    if (!m_file.good())
+        return;
+    if (gzip) {
+        m_gzip = true;
+        m_file.write(reinterpret_cast<const char*>(NUV_ZSTREAM_GZIP_HEADER), sizeof(NUV_ZSTREAM_GZIP_HEADER));
+        return;
+    }
+    const unsigned char* header = compress ? (encrypt ? NUV_ZSTREAM_ZIP_CRYPT_HEADER : NUV_ZSTREAM_ZIP_HEADER)
+                                           : NUV_ZSTREAM_CRYPT_HEADER;
+    m_file.write(reinterpret_cast<const char*>(header), 8);
+}
+
+NUV_ZOFSTREAM& NUV_ZOFSTREAM::add_footer()
+{
+    if (m_gzip) {
+        write_le32(m_file, m_zip_buf->m_crc);
+        write_le32(m_file, static_cast<uint32_t>(m_zip_buf->m_zip_state.total_in));
+    }
+    return *this;
+}
