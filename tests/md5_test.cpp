@@ -132,7 +132,8 @@ TEST(Md5Digest, FileIsReadToItsEndAndClosed)
         const auto data = random_bytes(random, size);
         FILE* file = std::tmpfile();
         ASSERT_NE(file, nullptr);
-        std::fwrite(data.data(), 1, data.size(), file);
+        if (!data.empty())
+            std::fwrite(data.data(), 1, data.size(), file);
         std::rewind(file);
         const int fd = fileno(file);
         NUV_MD5 md5(file);
