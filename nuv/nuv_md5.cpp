@@ -94,13 +94,17 @@ void NUV_MD5::encode(unsigned char* out, unsigned int* in, unsigned int length)
     }
 }
 
-// Written byte by byte so that it is right on any byte order; compilers turn it into
-// plain 32-bit loads on little-endian machines.
+// Message words are little-endian: a plain copy on little-endian machines, byte by byte
+// elsewhere.
 inline void NUV_MD5::decode(unsigned int* out, const unsigned char* in, unsigned int length)
 {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    std::memcpy(out, in, length);
+#else
     for (unsigned int i = 0, j = 0; j < length; ++i, j += 4)
         out[i] = static_cast<unsigned int>(in[j]) | (static_cast<unsigned int>(in[j + 1]) << 8) |
                  (static_cast<unsigned int>(in[j + 2]) << 16) | (static_cast<unsigned int>(in[j + 3]) << 24);
+#endif
 }
 
 void NUV_MD5::memcpy(unsigned char* out, const unsigned char* in, unsigned int length)
