@@ -35,7 +35,7 @@ python3 -c "
 import random
 random.seed(4)
 words = [''.join(random.choice('abcdefghij') for _ in range(random.randint(1, 8))) for _ in range(300)]
-open('text.txt', 'w').write('\n'.join(' '.join(random.choice(words) for _ in range(9)) for _ in range(20000)))
+open('text.txt', 'w').write('\n'.join(' '.join(random.choice(words) for _ in range(9)) for _ in range(40000)))
 open('random.bin', 'wb').write(bytes(random.getrandbits(8) for _ in range(100000)))
 "
 : >empty.bin
@@ -109,6 +109,11 @@ expect 3 "$nuvz" unpack cut.nuv cut.txt
 head -c 2000 ours.gz >cut.gz
 expect 3 "$nuvz" unpack cut.gz cut.txt
 expect 3 "$nuvz" info cut.gz
+mkdir out_dir
+expect 1 "$nuvz" unpack c.nuv out_dir
+expect_stderr "out_dir: Is a directory"
+expect 1 "$nuvz" pack text.txt out_dir
+[ -d out_dir ] || fail "a failed pack removed the directory named as output"
 expect 2 "$nuvz" pack --bogus text.txt x
 expect_stderr "unknown option '--bogus'"
 expect 2 "$nuvz" frobnicate

@@ -76,6 +76,14 @@ std::string unreadable_reason(const std::string& name)
     return std::string();
 }
 
+/// Removes an incomplete output file; only regular files, never a device or pipe the user
+/// named as output. Returns whether a file was removed.
+bool remove_output(const std::string& name)
+{
+    struct stat info;
+    return ::lstat(name.c_str(), &info) == 0 && S_ISREG(info.st_mode) && std::remove(name.c_str()) == 0;
+}
+
 /// Size of a regular file, 0 for anything else.
 uint64_t file_size(const std::string& name)
 {
@@ -431,22 +439,23 @@ std::string decode_problem(const std::string& name, KIND kind, const std::vector
     return std::string();
 }
 
-/// Copies `input` to `output` in 1 MiB pieces with a progress line, summing up what passed
-/// in `*sums` (size, CRC-32, Adler-32). False on a stream reporting badbit.
-bool copy_with_progress(std::istream& input, std::ostream& output, PROGRESS& progress, CHECKSUMS* sums)
+/// Copies `input` to `output` (null: nowhere) in 1 MiB pieces with a progress line, summing
+/// up what passed in `*sums` (size, CRC-32, Adler-32). False on a stream reporting badbit.
+bool copy_with_progress(std::istream& input, std::ostream* output, PROGRESS& progress, CHECKSUMS* sums)
 {
     std::vector<char> buffer(1 << 20);
-    while (input.good() && output.good()) {
+    while (input.good() && (!output || output->good())) {
         input.read(buffer.data(), std::streamsize(buffer.size()));
         const std::streamsize count = input.gcount();
-        output.write(buffer.data(), count);
+        if (output)
+            output->write(buffer.data(), count);
         const Bytef* bytes = reinterpret_cast<const Bytef*>(buffer.data());
         sums->crc = ::crc32(sums->crc, bytes, uInt(count));
         sums->adler = ::adler32(sums->adler, bytes, uInt(count));
         sums->size += uint64_t(count);
         progress.update(sums->size);
     }
-    return !input.bad() && !output.bad();
+    return !input.bad() && !(output && output->bad());
 }
 
 /// Packs through NUV_ZOFSTREAM directly: for the options the whole-file function lacks and
@@ -462,7 +471,7 @@ bool pack_with_stream(const std::string& in, const std::string& out, const KEY& 
     if (!input.is_open() || !output.good())
         return false;
     CHECKSUMS sums;
-    bool ok = copy_with_progress(input, output, progress, &sums);
+    bool ok = copy_with_progress(input, &output, progress, &sums);
     output.close(false);
     return ok && !output.bad() && output.last_error() == NUV_ZSTREAM_OK;
 }
@@ -522,12 +531,10 @@ int command_pack(const std::vector<std::string>& args)
     }
     if (!ok) {
         const int saved = errno;
-        const bool created = ::access(out.c_str(), F_OK) == 0;
-        if (created)
-            std::remove(out.c_str());
+        const bool removed = remove_output(out);
         file_error(out, std::string("could not write the packed file") +
                             (saved ? ": " + std::string(std::strerror(saved)) : "") +
-                            (created ? " (incomplete output removed)" : ""));
+                            (removed ? " (incomplete output removed)" : ""));
         return EXIT_FILE;
     }
     return EXIT_OK;
@@ -575,21 +582,22 @@ int command_unpack(const std::vector<std::string>& args)
 
     PROGRESS progress("unpacking", in, file_size(in), false);
     CHECKSUMS sums;
-    const bool copied = copy_with_progress(input, output, progress, &sums);
+    copy_with_progress(input, &output, progress, &sums);
+    const bool read_failed = input.bad();
     input.close();
-    output.close();
+    output.close(); // a failed write or close leaves failbit
+    if (output.fail() || read_failed) {
+        const bool removed = remove_output(out);
+        file_error(read_failed ? in : out, std::string(read_failed ? "read error" : "write error") +
+                                               (removed ? "; the incomplete output was removed" : ""));
+        return EXIT_FILE;
+    }
     const std::string problem = decode_problem(in, kind, key.bytes, input, sums);
     if (!problem.empty()) {
-        std::remove(out.c_str());
-        file_error(in, "the data did not decode: " + problem +
-                           "; wrong password or key, or a damaged file. No output written.");
+        const bool removed = remove_output(out);
+        file_error(in, "the data did not decode: " + problem + "; wrong password or key, or a damaged file" +
+                           (removed ? ". The incomplete output was removed." : "."));
         return EXIT_DECODE;
-    }
-    if (!copied || output.fail()) {
-        std::remove(out.c_str());
-        file_error(copied ? out : in,
-                   std::string(copied ? "write error" : "read error") + "; no output written");
-        return EXIT_FILE;
     }
     return EXIT_OK;
 }
@@ -690,10 +698,9 @@ int describe(const std::string& name)
     }
     // Unencrypted kinds are decoded to count and check the payload.
     NUV_ZIFSTREAM input(name.c_str());
-    std::ofstream discard;
     PROGRESS progress("reading", name, size, false);
     CHECKSUMS sums;
-    copy_with_progress(input, discard, progress, &sums);
+    copy_with_progress(input, nullptr, progress, &sums);
     input.close();
     std::printf("  payload   %llu bytes", (unsigned long long)sums.size);
     if (sums.size)
