@@ -15,7 +15,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <set>
 #include <string>
@@ -49,8 +48,9 @@ const char s_usage[] =
     "  md5     print the MD5 digest of each FILE (or of standard input for '-' or no FILE)\n"
     "          in md5sum's format; --legacy prints the pre-121 form (no leading zeros)\n"
     "\n"
-    "Exit status: 0 success, 1 a file could not be read or written, 2 usage error,\n"
-    "3 the data did not decode (wrong password or key, damaged file, not a packed file).\n";
+    "Exit status: 0 success, 1 a file could not be read or written, 2 usage error (also an\n"
+    "encrypted file without its password), 3 the data did not decode (wrong password or key,\n"
+    "damaged or cut file, not a packed file).\n";
 
 int usage_error(const std::string& text)
 {
