@@ -35,6 +35,7 @@
 
 #include <zlib.h>
 
+#include <cstdint>
 #include <istream>
 #include <ostream>
 #include <streambuf>

@@ -145,8 +145,8 @@ int NUV_UNZIP_STREAMBUF::decompress_buffer(char* out)
     // Refill until something comes out: a piece may hold only headers or empty flush
     // blocks, and delivering nothing would end the stream early.
     do {
-        if (m_zip_state.avail_in == 0)
-            fill_zipped_buffer();
+        if (m_zip_status == Z_OK && m_zip_state.avail_in == 0)
+            fill_zipped_buffer(); // never past the end of the data: a gzip trailer follows it
         while (m_zip_status == Z_OK && m_zip_state.avail_out > 0 && m_zip_state.avail_in > 0)
             m_zip_status = inflate(&m_zip_state, Z_SYNC_FLUSH);
     } while (m_zip_status == Z_OK && m_zip_state.avail_out == bufsz && m_istream->good());

@@ -1,0 +1,337 @@
+// Compressed and encrypted file streams beside hand-written zlib loops with the same level
+// and buffer sizes (512 KiB plain side, 32 KiB compressed side), and OpenSSL's AES-ECB, in
+// one run. Data: NUV_BENCH_MB megabytes (default 64) of text-like or random bytes.
+//
+// Ratios to read off: Write/<kind> against RawDeflateLoop, Read/<kind> against
+// RawInflateLoop (same data), zip_crypt against compressed, crypt against OpenSSL ECB.
+// Memory/<stream> reports the bytes one open stream holds (counter "bytes") beside the
+// 576 KiB of buffers plus the zlib state measured alone ("expected").
+#include <nuv/nuv_zstream.h>
+
+#include <host/host_services.h>
+
+#include <benchmark/benchmark.h>
+#include <openssl/evp.h>
+#include <zlib.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+namespace {
+
+const unsigned char KEY[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+const int BIN_OUT = std::ios_base::out | std::ios_base::binary;
+const int BIN_IN = std::ios_base::in | std::ios_base::binary;
+
+enum Kind { PLAIN, COMPRESSED, ZIP_CRYPT, CRYPT, GZIP };
+const char* const KIND_NAMES[] = {"plain", "compressed", "zip_crypt", "crypt", "gzip"};
+
+size_t data_size()
+{
+    const char* mb = std::getenv("NUV_BENCH_MB");
+    return static_cast<size_t>(mb ? std::atoi(mb) : 64) << 20;
+}
+
+// Text-like data: words from a small vocabulary with skewed frequencies, in lines.
+const std::string& text_data()
+{
+    static const std::string data = [] {
+        static const char* const words[] = {
+            "the", "stream", "of", "buffer", "deflate", "and",  "cipher", "block", "a",     "file", "header",
+            "is",  "to",     "in", "output", "input",   "zlib", "key",    "data",  "write", "read"};
+        std::mt19937 rng(42);
+        std::string s;
+        s.reserve(data_size() + 64);
+        while (s.size() < data_size()) {
+            const unsigned r = rng();
+            s += words[(r >> 8) % 3 == 0 ? r % 21 : (r >> 16) % 7]; // the first seven are common
+            s += (r >> 28) == 0 ? '\n' : ' ';
+        }
+        s.resize(data_size());
+        return s;
+    }();
+    return data;
+}
+
+const std::string& random_data()
+{
+    static const std::string data = [] {
+        std::mt19937_64 rng(7);
+        std::string s(data_size(), '\0');
+        for (size_t i = 0; i + 8 <= s.size(); i += 8) {
+            const uint64_t v = rng();
+            std::memcpy(&s[i], &v, 8);
+        }
+        return s;
+    }();
+    return data;
+}
+
+const std::string& data_for(int text)
+{
+    return text ? text_data() : random_data();
+}
+
+std::string temp_name(const std::string& tag)
+{
+    return "/tmp/nuv_zstream_bench_" + std::to_string(getpid()) + "_" + tag;
+}
+
+void open_writer(NUV_ZOFSTREAM& out, const std::string& name, Kind kind)
+{
+    const bool compress = kind == COMPRESSED || kind == ZIP_CRYPT || kind == GZIP;
+    const bool crypt = kind == ZIP_CRYPT || kind == CRYPT;
+    out.open(name.c_str(), BIN_OUT, compress, crypt ? KEY : nullptr, 16, -1, kind == GZIP);
+}
+
+// Writes the data in 32 KiB pieces, as the whole-file functions do.
+void write_stream(const std::string& name, Kind kind, const std::string& data)
+{
+    NUV_ZOFSTREAM out;
+    open_writer(out, name, kind);
+    for (size_t pos = 0; pos < data.size(); pos += 32768)
+        out.write(data.data() + pos,
+                  static_cast<std::streamsize>(std::min<size_t>(32768, data.size() - pos)));
+    out.close();
+}
+
+void BM_Write(benchmark::State& state, Kind kind)
+{
+    const std::string& data = data_for(static_cast<int>(state.range(0)));
+    const std::string name = temp_name(std::string("w_") + KIND_NAMES[kind]);
+    for (auto _ : state)
+        write_stream(name, kind, data);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * data.size()));
+    state.SetLabel(state.range(0) ? "text" : "random");
+    std::remove(name.c_str());
+}
+
+// Peer: deflate straight from memory in 512 KiB steps into a 32 KiB buffer, to a file.
+void BM_RawDeflateLoop(benchmark::State& state)
+{
+    const std::string& data = data_for(static_cast<int>(state.range(0)));
+    const std::string name = temp_name("raw_deflate");
+    std::vector<unsigned char> out_buffer(NUV_ZSTREAM_DEFAULT_BUFSZ);
+    for (auto _ : state) {
+        std::ofstream file(name, std::ios::binary | std::ios::trunc);
+        z_stream zs{};
+        deflateInit2(&zs, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY);
+        size_t pos = 0;
+        int flush = Z_NO_FLUSH;
+        do {
+            const size_t n = std::min<size_t>(NUV_ZSTREAM_PLAIN_BUFSZ, data.size() - pos);
+            zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data() + pos));
+            zs.avail_in = static_cast<uInt>(n);
+            pos += n;
+            flush = pos == data.size() ? Z_FINISH : Z_NO_FLUSH;
+            do {
+                zs.next_out = out_buffer.data();
+                zs.avail_out = static_cast<uInt>(out_buffer.size());
+                deflate(&zs, flush);
+                file.write(reinterpret_cast<const char*>(out_buffer.data()),
+                           static_cast<std::streamsize>(out_buffer.size() - zs.avail_out));
+            } while (zs.avail_out == 0);
+        } while (flush != Z_FINISH);
+        deflateEnd(&zs);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * data.size()));
+    state.SetLabel(state.range(0) ? "text" : "random");
+    std::remove(name.c_str());
+}
+
+void BM_Read(benchmark::State& state, Kind kind)
+{
+    const std::string& data = data_for(static_cast<int>(state.range(0)));
+    const std::string name = temp_name(std::string("r_") + KIND_NAMES[kind]);
+    write_stream(name, kind, data);
+    std::vector<char> buffer(NUV_ZSTREAM_PLAIN_BUFSZ);
+    for (auto _ : state) {
+        NUV_ZIFSTREAM in(name.c_str(), BIN_IN, KEY, 16);
+        size_t total = 0;
+        while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0)
+            total += static_cast<size_t>(in.gcount());
+        if (total != data.size())
+            state.SkipWithError("read back a different size");
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * data.size()));
+    state.SetLabel(state.range(0) ? "text" : "random");
+    std::remove(name.c_str());
+}
+
+// Peer: read the compressed file in 32 KiB pieces and inflate into a 512 KiB buffer.
+void BM_RawInflateLoop(benchmark::State& state)
+{
+    const std::string& data = data_for(static_cast<int>(state.range(0)));
+    const std::string name = temp_name("raw_inflate");
+    write_stream(name, COMPRESSED, data);
+    std::vector<char> in_buffer(NUV_ZSTREAM_DEFAULT_BUFSZ);
+    std::vector<unsigned char> out_buffer(NUV_ZSTREAM_PLAIN_BUFSZ);
+    for (auto _ : state) {
+        std::ifstream file(name, std::ios::binary);
+        file.ignore(8);
+        z_stream zs{};
+        inflateInit2(&zs, 15);
+        int status = Z_OK;
+        size_t total = 0;
+        while (status == Z_OK) {
+            if (zs.avail_in == 0) {
+                file.read(in_buffer.data(), static_cast<std::streamsize>(in_buffer.size()));
+                zs.next_in = reinterpret_cast<Bytef*>(in_buffer.data());
+                zs.avail_in = static_cast<uInt>(file.gcount());
+                if (zs.avail_in == 0)
+                    break;
+            }
+            zs.next_out = out_buffer.data();
+            zs.avail_out = static_cast<uInt>(out_buffer.size());
+            status = inflate(&zs, Z_SYNC_FLUSH);
+            total += out_buffer.size() - zs.avail_out;
+        }
+        inflateEnd(&zs);
+        if (total != data.size())
+            state.SkipWithError("inflated a different size");
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * data.size()));
+    state.SetLabel(state.range(0) ? "text" : "random");
+    std::remove(name.c_str());
+}
+
+// Peer for the cipher: OpenSSL AES-128-ECB with PKCS #7 over the data in 32 KiB pieces.
+void BM_OpenSslEcb(benchmark::State& state)
+{
+    const std::string& data = random_data();
+    std::vector<unsigned char> out(NUV_ZSTREAM_DEFAULT_BUFSZ + 16);
+    for (auto _ : state) {
+        EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+        EVP_EncryptInit_ex(ctx, EVP_aes_128_ecb(), nullptr, KEY, nullptr);
+        int n = 0;
+        for (size_t pos = 0; pos < data.size(); pos += NUV_ZSTREAM_DEFAULT_BUFSZ) {
+            EVP_EncryptUpdate(
+                ctx, out.data(), &n, reinterpret_cast<const unsigned char*>(data.data() + pos),
+                static_cast<int>(std::min<size_t>(NUV_ZSTREAM_DEFAULT_BUFSZ, data.size() - pos)));
+            benchmark::DoNotOptimize(out.data());
+        }
+        EVP_EncryptFinal_ex(ctx, out.data(), &n);
+        EVP_CIPHER_CTX_free(ctx);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * data.size()));
+}
+
+uint64_t in_use()
+{
+    return memory_global_current().memory_in_use;
+}
+
+// zlib's own state for the writer's parameters, measured alone.
+uint64_t deflate_state_bytes()
+{
+    const uint64_t before = in_use();
+    z_stream zs{};
+    deflateInit2(&zs, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY);
+    const uint64_t bytes = in_use() - before;
+    deflateEnd(&zs);
+    return bytes;
+}
+
+uint64_t inflate_state_bytes()
+{
+    // The inflate window is allocated at the first inflate call that produces output.
+    const std::string packed = [] {
+        std::vector<unsigned char> out(64);
+        uLongf length = out.size();
+        compress(out.data(), &length, reinterpret_cast<const Bytef*>("abc"), 3);
+        return std::string(reinterpret_cast<char*>(out.data()), length);
+    }();
+    const uint64_t before = in_use();
+    z_stream zs{};
+    inflateInit2(&zs, 15);
+    unsigned char out[16];
+    zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(packed.data()));
+    zs.avail_in = static_cast<uInt>(packed.size());
+    zs.next_out = out;
+    zs.avail_out = sizeof(out);
+    inflate(&zs, Z_SYNC_FLUSH);
+    const uint64_t bytes = in_use() - before;
+    inflateEnd(&zs);
+    return bytes;
+}
+
+// Bytes one open writing stream holds after 1 MB was written, beside the expected figure.
+void BM_MemoryWriter(benchmark::State& state, Kind kind)
+{
+    const std::string name = temp_name("mem");
+    const std::string chunk = text_data().substr(0, 1 << 20);
+    uint64_t held = 0;
+    for (auto _ : state) {
+        const uint64_t before = in_use();
+        auto* out = new NUV_ZOFSTREAM;
+        open_writer(*out, name, kind);
+        out->write(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+        held = in_use() - before;
+        delete out;
+    }
+    const uint64_t buffers =
+        NUV_ZSTREAM_PLAIN_BUFSZ +
+        (kind == COMPRESSED || kind == ZIP_CRYPT || kind == GZIP ? NUV_ZSTREAM_DEFAULT_BUFSZ : 0) +
+        (kind == ZIP_CRYPT || kind == CRYPT ? NUV_ZSTREAM_DEFAULT_BUFSZ : 0);
+    const uint64_t zlib = kind == CRYPT ? 0 : deflate_state_bytes();
+    state.counters["bytes"] = static_cast<double>(held);
+    state.counters["expected"] = static_cast<double>(buffers + zlib);
+    state.counters["ratio"] = static_cast<double>(held) / static_cast<double>(buffers + zlib);
+    std::remove(name.c_str());
+}
+
+void BM_MemoryReader(benchmark::State& state, Kind kind)
+{
+    const std::string name = temp_name("memr");
+    write_stream(name, kind, text_data().substr(0, 1 << 20));
+    uint64_t held = 0;
+    for (auto _ : state) {
+        const uint64_t before = in_use();
+        auto* in = new NUV_ZIFSTREAM(name.c_str(), BIN_IN, KEY, 16);
+        char buffer[4096];
+        in->read(buffer, sizeof(buffer));
+        held = in_use() - before;
+        delete in;
+    }
+    const uint64_t buffers = NUV_ZSTREAM_PLAIN_BUFSZ + (kind == CRYPT ? 0 : NUV_ZSTREAM_DEFAULT_BUFSZ) +
+                             (kind == ZIP_CRYPT || kind == CRYPT ? NUV_ZSTREAM_DEFAULT_BUFSZ : 0);
+    const uint64_t zlib = kind == CRYPT ? 0 : inflate_state_bytes();
+    state.counters["bytes"] = static_cast<double>(held);
+    state.counters["expected"] = static_cast<double>(buffers + zlib);
+    state.counters["ratio"] = static_cast<double>(held) / static_cast<double>(buffers + zlib);
+    std::remove(name.c_str());
+}
+
+void data_args(benchmark::internal::Benchmark* b)
+{
+    b->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(0.1);
+}
+
+BENCHMARK(BM_RawDeflateLoop)->Apply(data_args);
+BENCHMARK_CAPTURE(BM_Write, compressed, COMPRESSED)->Apply(data_args);
+BENCHMARK_CAPTURE(BM_Write, gzip, GZIP)->Apply(data_args);
+BENCHMARK_CAPTURE(BM_Write, zip_crypt, ZIP_CRYPT)->Apply(data_args);
+BENCHMARK_CAPTURE(BM_Write, crypt, CRYPT)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(0.1);
+BENCHMARK_CAPTURE(BM_Write, plain, PLAIN)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(0.1);
+BENCHMARK(BM_RawInflateLoop)->Apply(data_args);
+BENCHMARK_CAPTURE(BM_Read, compressed, COMPRESSED)->Apply(data_args);
+BENCHMARK_CAPTURE(BM_Read, gzip, GZIP)->Apply(data_args);
+BENCHMARK_CAPTURE(BM_Read, zip_crypt, ZIP_CRYPT)->Apply(data_args);
+BENCHMARK_CAPTURE(BM_Read, crypt, CRYPT)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(0.1);
+BENCHMARK_CAPTURE(BM_Read, plain, PLAIN)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(0.1);
+BENCHMARK(BM_OpenSslEcb)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(0.1);
+BENCHMARK_CAPTURE(BM_MemoryWriter, compressed, COMPRESSED)->Iterations(1);
+BENCHMARK_CAPTURE(BM_MemoryWriter, zip_crypt, ZIP_CRYPT)->Iterations(1);
+BENCHMARK_CAPTURE(BM_MemoryWriter, crypt, CRYPT)->Iterations(1);
+BENCHMARK_CAPTURE(BM_MemoryReader, compressed, COMPRESSED)->Iterations(1);
+BENCHMARK_CAPTURE(BM_MemoryReader, zip_crypt, ZIP_CRYPT)->Iterations(1);
+BENCHMARK_CAPTURE(BM_MemoryReader, crypt, CRYPT)->Iterations(1);
+
+} // namespace
