@@ -275,3 +275,29 @@ private:
 };
 
 // Whole-file functions (compress, encrypt, decrypt, probe) are declared below this line.
+
+/// Copies the file `input_filename` into a container `output_filename`: compressed (zlib,
+/// default level) when `compress` is set, and encrypted with AES-128 under the MD5 digest of
+/// `password` when it is not null; neither gives a plain copy. `binary` opens the input in
+/// binary mode, else in text mode (no translation on Linux). True when the whole input was
+/// copied without a stream reporting badbit; a missing input gives false and no output file.
+/// No output is ever removed: after a failure a partial file may remain.
+NUV_EXPORT bool nuv_encrypt_and_compress_file(const char* input_filename, const char* output_filename,
+                                              const char* password, bool compress, bool binary);
+/// The same with `key`: 16 raw AES-128 key bytes, or null for no encryption.
+NUV_EXPORT bool nuv_encrypt_and_compress_file(const char* input_filename, const char* output_filename,
+                                              const unsigned char* key, bool compress, bool binary);
+/// Reads the container (or plain file) `input_filename` to its end into `output_filename`,
+/// deciphering with the MD5 digest of `password` when it is not null. `binary` opens the
+/// output in binary mode, else in text mode. False when the output cannot be created, the
+/// input cannot be opened, an encrypted container comes without a password, or a stream
+/// reports badbit. A wrong password or a damaged container ends the data early like the end
+/// of the file: the result is then true and the output holds what was decoded before the
+/// error (check the data with NUV_ZIFSTREAM::last_error() where that matters).
+NUV_EXPORT bool nuv_decrypt_and_decompress_file(const char* input_filename, const char* output_filename,
+                                                const char* password, bool binary);
+/// True when the file starts with one of the four container headers (compressed,
+/// compressed and encrypted, encrypted, gzip); false for other files, missing files and null.
+NUV_EXPORT bool nuv_is_file_compressed(const char* filename);
+/// True when the file starts with the compressed-and-encrypted or the encrypted header.
+NUV_EXPORT bool nuv_is_file_encrypted(const char* filename);
