@@ -2,7 +2,7 @@
 // work goes through one set of kernels chosen once per process: the portable tables below,
 // or the processor's AES instructions (nuv_aes_ni.cpp) when the CPU has them.
 #include <nuv/nuv_aes.h>
-#include <nuv/nuv_aes_kernels.h>
+#include <nuv/nuv_aes_internal.h>
 
 #include <host/host_services.h>
 
@@ -54,12 +54,18 @@ struct AES_TABLES {
 constexpr AES_TABLES make_tables()
 {
     AES_TABLES t;
+    // Powers and logarithms of the generator 3, so that inverses cost one lookup each.
+    uint8_t power[255] = {};
+    uint8_t log[256] = {};
+    uint8_t p = 1;
+    for (int i = 0; i < 255; ++i) {
+        power[i] = p;
+        log[p] = static_cast<uint8_t>(i);
+        p = static_cast<uint8_t>(p ^ xtime(p));
+    }
     // S-box: multiplicative inverse in GF(2^8) followed by the affine transform.
     for (int x = 0; x < 256; ++x) {
-        uint8_t inverse = 0;
-        for (int y = 1; y < 256 && x != 0; ++y)
-            if (gf_mul(static_cast<uint8_t>(x), static_cast<uint8_t>(y)) == 1)
-                inverse = static_cast<uint8_t>(y);
+        uint8_t inverse = x == 0 ? 0 : power[(255 - log[x]) % 255];
         uint8_t s = inverse;
         for (int shift = 1; shift <= 4; ++shift)
             s ^= static_cast<uint8_t>((inverse << shift) | (inverse >> (8 - shift)));

@@ -15,7 +15,7 @@ run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
 run(${CMAKE_COMMAND} -S ${CONSUMER_DIR} -B ${WORK_DIR}/consumer
     -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_RPATH=${prefix}/lib)
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/consumer)
-run(${WORK_DIR}/consumer/consumer)
+run(${WORK_DIR}/consumer/consumer WORKING_DIRECTORY ${WORK_DIR})
 message(STATUS "${last_output}")
 
 # The same client built with the flags pkg-config gives.
@@ -24,5 +24,5 @@ set(ENV{PKG_CONFIG_PATH} ${prefix}/lib/pkgconfig)
 run(${PKG_CONFIG} --cflags --libs nuv_toolkit)
 separate_arguments(flags UNIX_COMMAND "${last_output}")
 run(c++ -std=c++17 ${CONSUMER_DIR}/consumer.cpp ${flags} -Wl,-rpath,${prefix}/lib -o ${WORK_DIR}/consumer_pc)
-run(${WORK_DIR}/consumer_pc)
+run(${WORK_DIR}/consumer_pc WORKING_DIRECTORY ${WORK_DIR})
 message(STATUS "${last_output}")
