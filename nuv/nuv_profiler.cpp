@@ -57,7 +57,7 @@ struct REPORT {
     const char* name;
     unsigned int types;
     double cpu_time, wc_time, child_cpu_time, child_wc_time;
-    int64_t mem_start, mem_end;
+    int64_t mem_start, mem_end, mem_diff; // mem_diff: end - start, wrapped as unsigned
     uint64_t vmem_start, vmem_end, vmem_diff;
     const char* vmem_sign; // "-" when the virtual size shrank (vmem_diff is then start - end)
     int depth;
@@ -76,7 +76,7 @@ void compose_csv_row(const REPORT& r, TEXT_BUFFER* row)
     else
         row->append(",");
     if (r.types & NUV_PROFILER::MEM)
-        row->append(",%" PRId64 ",%" PRId64 ",%" PRId64, r.mem_start, r.mem_end, r.mem_end - r.mem_start);
+        row->append(",%" PRId64 ",%" PRId64 ",%" PRId64, r.mem_start, r.mem_end, r.mem_diff);
     else
         row->append(",,,");
     if (r.types & NUV_PROFILER::VMEM)
@@ -110,7 +110,7 @@ void compose_log_line(const REPORT& r, TEXT_BUFFER* line)
         separator = ", ";
     }
     if (r.types & NUV_PROFILER::MEM) {
-        line->append("%sMEM = %" PRId64, separator, r.mem_end - r.mem_start);
+        line->append("%sMEM = %" PRId64, separator, r.mem_diff);
         separator = ", ";
     }
     if (r.types & NUV_PROFILER::VMEM)
@@ -195,6 +195,7 @@ void NUV_PROFILER::write_data(uint64_t vmem_end, uint64_t mem_end, double cpu_ti
                      child_wc_time,
                      static_cast<int64_t>(m_mem_start),
                      static_cast<int64_t>(mem_end),
+                     static_cast<int64_t>(mem_end - m_mem_start),
                      m_vmem_start,
                      vmem_end,
                      shrank ? m_vmem_start - vmem_end : vmem_end - m_vmem_start,

@@ -110,6 +110,28 @@ TEST_F(ProfilerTest, EachKindAloneAndAllFour)
     EXPECT_EQ(f.lines, expected);
 }
 
+// The memory figure is unsigned: its difference wraps like an unsigned subtraction before
+// it is shown as signed, whatever the two figures are.
+TEST_F(ProfilerTest, MemoryDifferenceOfExtremeFiguresWraps)
+{
+    FIGURES f;
+    f.in_use = uint64_t(1) << 63;
+    {
+        NUV_PROFILER p("SUB", "X", NUV_PROFILER::MEM, true);
+        f.in_use = 1;
+    }
+    f.in_use = 1;
+    {
+        NUV_PROFILER p("SUB", "X", NUV_PROFILER::MEM, true);
+        f.in_use = uint64_t(1) << 63;
+    }
+    std::vector<std::string> expected = {
+        "[SUB] PROFILE X:MEM = -9223372036854775807",
+        "[SUB] PROFILE X:MEM = 9223372036854775807",
+    };
+    EXPECT_EQ(f.lines, expected);
+}
+
 TEST_F(ProfilerTest, DisabledProfilersMeasureAndPrintNothing)
 {
     FIGURES f;
