@@ -186,14 +186,19 @@ int NUV_REGEXP::match(const std::string& text, size_t start, size_t length)
     return match(text.c_str(), start, length);
 }
 
+// Both tests fill match results of their own: without them Boost accepts any match and
+// stops early, so under leftmost-longest it would not go on to the alternatives that
+// make the matcher give up, and the error would not reach the caller.
 bool NUV_REGEXP::match_exists(const std::string& text) const
 {
-    return m_impl && boost::regex_search(text.begin(), text.end(), m_impl->m_expression);
+    boost::smatch match;
+    return m_impl && boost::regex_search(text.begin(), text.end(), match, m_impl->m_expression);
 }
 
 bool NUV_REGEXP::exact_match_exists(const std::string& text) const
 {
-    return m_impl && boost::regex_match(text.begin(), text.end(), m_impl->m_expression);
+    boost::smatch match;
+    return m_impl && boost::regex_match(text.begin(), text.end(), match, m_impl->m_expression);
 }
 
 size_t NUV_REGEXP::replace(std::string& text, const std::string& replacement, bool all, size_t start,

@@ -31,9 +31,11 @@ namespace {
 const size_t npos = std::string::npos;
 using RANGE = NUV_REGEXP::RANGE;
 
+// Read once, as the library does: some tests change the variable afterwards.
 bool posix_selected()
 {
-    return std::getenv("NUV_REGEXP_POSIX") != nullptr;
+    static const bool s_posix = std::getenv("NUV_REGEXP_POSIX") != nullptr;
+    return s_posix;
 }
 
 // Runs this test program again with `filter` and NUV_REGEXP_POSIX set (empty); returns
@@ -95,6 +97,24 @@ TEST(RegexpPosixChild, LeftmostLongestForEveryPattern)
     // Perl-only syntax is refused by the POSIX extended grammar.
     NUV_REGEXP lazy("a+?", true);
     EXPECT_FALSE(lazy.is_pattern_valid());
+}
+
+// Leftmost longest goes on after the first alternative has matched, and the second one
+// makes the matcher give up: the *_exists tests see that error as search and match do.
+TEST(RegexpPosixChild, MatcherGivingUpAfterAFirstMatchReachesTheExistsTests)
+{
+    if (!posix_selected())
+        GTEST_SKIP() << "runs in a child process with NUV_REGEXP_POSIX set";
+    std::string text(40, 'x');
+    NUV_REGEXP re("x|(x+x+)+y", true);
+    EXPECT_EQ(re.search(text, 0, npos), NUV_REGEXP::not_found());
+    EXPECT_NE(re.get_error().find("complexity"), std::string::npos) << re.get_error();
+    EXPECT_THROW(re.match_exists(text), std::runtime_error);
+
+    NUV_REGEXP whole("x*|(x+x+)+y", true);
+    EXPECT_EQ(whole.match(text, 0, npos), -1);
+    EXPECT_NE(whole.get_error().find("complexity"), std::string::npos) << whole.get_error();
+    EXPECT_THROW(whole.exact_match_exists(text), std::runtime_error);
 }
 
 TEST(RegexpPattern, CaseFoldingAndRecompilingTheCurrentPattern)
