@@ -13,6 +13,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -76,12 +77,64 @@ std::string unreadable_reason(const std::string& name)
     return std::string();
 }
 
-/// Removes an incomplete output file; only regular files, never a device or pipe the user
-/// named as output. Returns whether a file was removed.
-bool remove_output(const std::string& name)
+/// The output of pack or unpack. After a failure it is removed only when this run created
+/// it (the name did not exist before) and it is a regular file: never a file the user
+/// already had, a directory, a device or a pipe.
+class OUTPUT_FILE {
+public:
+    explicit OUTPUT_FILE(const std::string& name)
+        : m_name(name), m_existed(::lstat(name.c_str(), &m_before) == 0)
+    {
+    }
+    /// Removes the file when this run created it; returns what happened to it, for the
+    /// end of an error message.
+    std::string discard() const
+    {
+        struct stat now;
+        if (::lstat(m_name.c_str(), &now) != 0 || !S_ISREG(now.st_mode))
+            return "";
+        if (!m_existed)
+            return std::remove(m_name.c_str()) == 0 ? "; the incomplete output was removed" : "";
+        const bool touched = now.st_size != m_before.st_size ||
+                             now.st_mtim.tv_sec != m_before.st_mtim.tv_sec ||
+                             now.st_mtim.tv_nsec != m_before.st_mtim.tv_nsec;
+        return touched ? "; " + m_name + " now holds incomplete data" : "";
+    }
+    /// Whether this run creates the file.
+    bool created_here() const { return !m_existed; }
+    /// Whether the name was a regular file before this run.
+    bool was_regular() const { return m_existed && S_ISREG(m_before.st_mode); }
+
+private:
+    std::string m_name;
+    struct stat m_before;
+    bool m_existed;
+};
+
+// A packed file whose disk fills up ends the process from inside the library (its writing
+// stream reports an internal error and aborts). While pack writes, this handler removes the
+// output it created, says so and exits with EXIT_FILE.
+const char* s_abort_output = nullptr; // removed by the handler; null for a file kept
+std::string s_abort_message;          // composed before the handler is armed
+
+extern "C" void on_abort_while_packing(int)
 {
-    struct stat info;
-    return ::lstat(name.c_str(), &info) == 0 && S_ISREG(info.st_mode) && std::remove(name.c_str()) == 0;
+    if (s_abort_output)
+        ::unlink(s_abort_output);
+    const ssize_t written = ::write(STDERR_FILENO, s_abort_message.data(), s_abort_message.size());
+    (void)written;
+    ::_exit(EXIT_FILE);
+}
+
+void arm_abort_cleanup(const OUTPUT_FILE& output, const std::string& name)
+{
+    s_abort_output = output.created_here() ? name.c_str() : nullptr;
+    s_abort_message = "nuvz: " + name + ": could not write the packed file" +
+                      (output.created_here()  ? "; the incomplete output was removed"
+                       : output.was_regular() ? "; " + name + " now holds incomplete data"
+                                              : "") +
+                      "\n";
+    std::signal(SIGABRT, on_abort_while_packing);
 }
 
 /// Size of a regular file, 0 for anything else.
@@ -517,6 +570,8 @@ int command_pack(const std::vector<std::string>& args)
     if (status != EXIT_OK)
         return status;
 
+    const OUTPUT_FILE output(out);
+    arm_abort_cleanup(output, out);
     PROGRESS progress("packing", in, file_size(in), true);
     bool ok;
     if (!gzip && level == Z_DEFAULT_COMPRESSION && (key.bytes.empty() || key.bytes.size() == 16) &&
@@ -529,12 +584,11 @@ int command_pack(const std::vector<std::string>& args)
     } else {
         ok = pack_with_stream(in, out, key, !encrypt_only, level, gzip, progress);
     }
+    std::signal(SIGABRT, SIG_DFL);
     if (!ok) {
         const int saved = errno;
-        const bool removed = remove_output(out);
         file_error(out, std::string("could not write the packed file") +
-                            (saved ? ": " + std::string(std::strerror(saved)) : "") +
-                            (removed ? " (incomplete output removed)" : ""));
+                            (saved ? ": " + std::string(std::strerror(saved)) : "") + output.discard());
         return EXIT_FILE;
     }
     return EXIT_OK;
@@ -573,6 +627,7 @@ int command_unpack(const std::vector<std::string>& args)
         file_error(in, std::strerror(errno ? errno : EIO));
         return EXIT_FILE;
     }
+    const OUTPUT_FILE output_file(out);
     std::tenvik_ofstream output;
     output.open(out.c_str(), std::ios_base::binary);
     if (!output.is_open()) {
@@ -587,16 +642,14 @@ int command_unpack(const std::vector<std::string>& args)
     input.close();
     output.close(); // a failed write or close leaves failbit
     if (output.fail() || read_failed) {
-        const bool removed = remove_output(out);
-        file_error(read_failed ? in : out, std::string(read_failed ? "read error" : "write error") +
-                                               (removed ? "; the incomplete output was removed" : ""));
+        file_error(read_failed ? in : out,
+                   std::string(read_failed ? "read error" : "write error") + output_file.discard());
         return EXIT_FILE;
     }
     const std::string problem = decode_problem(in, kind, key.bytes, input, sums);
     if (!problem.empty()) {
-        const bool removed = remove_output(out);
         file_error(in, "the data did not decode: " + problem + "; wrong password or key, or a damaged file" +
-                           (removed ? ". The incomplete output was removed." : "."));
+                           output_file.discard());
         return EXIT_DECODE;
     }
     return EXIT_OK;
