@@ -111,6 +111,9 @@ expect_stderr "Is a directory"
 expect 3 "$nuvz" unpack --password wrong p.nuv wrong.txt
 expect_stderr "did not decode"
 [ ! -e wrong.txt ] || fail "unpack with a wrong password left its output"
+# A password given for an unencrypted file is not needed and does no harm.
+expect 0 "$nuvz" unpack --password unneeded c.nuv c.txt
+cmp -s c.txt text.txt || fail "unpack of an unencrypted file with a password differs"
 expect 2 "$nuvz" unpack p.nuv nokey.txt
 expect_stderr "encrypted"
 expect 3 "$nuvz" unpack text.txt plain.txt

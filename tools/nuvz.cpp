@@ -475,7 +475,8 @@ struct CHECKSUMS {
 
 /// Why the decoded data of a container of `kind` is incomplete or wrong, or an empty text
 /// when its end checks out: the closed stream's last_error(), then the gzip trailer or the zlib
-/// stream's Adler-32 against the data.
+/// stream's Adler-32 against the data. `key` is used only for the compressed-and-encrypted
+/// kind (the reading stream ignores a key given for an unencrypted file).
 std::string decode_problem(const std::string& name, KIND kind, const std::vector<unsigned char>& key,
                            NUV_ZIFSTREAM& input, const CHECKSUMS& sums)
 {
@@ -485,9 +486,11 @@ std::string decode_problem(const std::string& name, KIND kind, const std::vector
     if (kind == KIND_GZIP &&
         (input.get_gzip_crc() != sums.crc || input.get_gzip_data_size() != uint32_t(sums.size)))
         return "the gzip trailer does not match the data (damaged or cut file)";
+    const std::vector<unsigned char> no_key;
     uint32_t adler = 0;
     if ((kind == KIND_COMPRESSED || kind == KIND_COMPRESSED_ENCRYPTED) &&
-        (!stored_adler32(name, key, &adler) || adler != sums.adler))
+        (!stored_adler32(name, kind == KIND_COMPRESSED_ENCRYPTED ? key : no_key, &adler) ||
+         adler != sums.adler))
         return "the data ends early or its Adler-32 does not match (damaged or cut file)";
     return std::string();
 }
