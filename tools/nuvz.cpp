@@ -161,8 +161,6 @@ public:
     }
     PROGRESS(const PROGRESS&) = delete;
     PROGRESS& operator=(const PROGRESS&) = delete;
-    /// Whether the line is shown at all.
-    bool enabled() const { return m_enabled; }
     /// Reports `done` bytes, at most four times a second.
     void update(uint64_t done)
     {
@@ -324,14 +322,11 @@ int command_md5(const std::vector<std::string>& args)
     return status;
 }
 
-/// The AES key of pack and unpack: none, the MD5 digest of a password, or raw bytes.
-struct KEY {
-    bool has_password = false;
-    std::string password;
-    std::vector<unsigned char> bytes; ///< 0, 16, 24 or 32 bytes
-};
+/// The AES key of pack and unpack: empty for none, else 16, 24 or 32 bytes.
+using KEY = std::vector<unsigned char>;
 
-/// Fills `key` from --password or --key-hex; returns an error text, empty on success.
+/// Fills `key` from --password (its MD5 digest, as the whole-file functions derive it) or
+/// --key-hex; returns an error text, empty on success.
 std::string resolve_key(const ARGS& args, KEY* key)
 {
     const auto password = args.values.find("--password");
@@ -341,10 +336,8 @@ std::string resolve_key(const ARGS& args, KEY* key)
     if (password != args.values.end()) {
         if (password->second.empty())
             return "the password is empty";
-        key->has_password = true;
-        key->password = password->second;
-        key->bytes.resize(16);
-        NUV_MD5(key->password.c_str()).raw_digest(key->bytes.data());
+        key->resize(16);
+        NUV_MD5(password->second.c_str()).raw_digest(key->data());
     } else if (hex != args.values.end()) {
         const std::string& text = hex->second;
         if (text.size() != 32 && text.size() != 48 && text.size() != 64)
@@ -353,7 +346,7 @@ std::string resolve_key(const ARGS& args, KEY* key)
             const std::string pair = text.substr(i, 2);
             if (pair.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
                 return "--key-hex: '" + text + "' is not hexadecimal";
-            key->bytes.push_back(static_cast<unsigned char>(std::stoul(pair, nullptr, 16)));
+            key->push_back(static_cast<unsigned char>(std::stoul(pair, nullptr, 16)));
         }
     }
     return std::string();
@@ -514,17 +507,21 @@ bool copy_with_progress(std::istream& input, std::ostream* output, PROGRESS& pro
     return !input.bad() && !(output && output->bad());
 }
 
-/// Packs through NUV_ZOFSTREAM directly: for the options the whole-file function lacks and
-/// for the progress line.
-bool pack_with_stream(const std::string& in, const std::string& out, const KEY& key, bool compress, int level,
-                      bool gzip, PROGRESS& progress)
+/// Packs `in` into `out` through NUV_ZOFSTREAM, which unlike the whole-file function takes
+/// every key length, a deflate level and gzip framing, and lets the copy show progress.
+/// With the default level and a 16-byte key or none it writes the same file as
+/// nuv_encrypt_and_compress_file.
+bool pack_file(const std::string& in, const std::string& out, const KEY& key, bool compress, int level,
+               bool gzip, PROGRESS& progress)
 {
     std::tenvik_ifstream input;
     input.open(in.c_str(), std::ios_base::binary);
+    if (!input.is_open())
+        return false;
     NUV_ZOFSTREAM output;
-    output.open(out.c_str(), std::ios_base::binary, compress, key.bytes.empty() ? nullptr : key.bytes.data(),
-                int(key.bytes.size()), level, gzip);
-    if (!input.is_open() || !output.good())
+    output.open(out.c_str(), std::ios_base::binary, compress, key.empty() ? nullptr : key.data(),
+                int(key.size()), level, gzip);
+    if (!output.good())
         return false;
     CHECKSUMS sums;
     bool ok = copy_with_progress(input, &output, progress, &sums);
@@ -558,11 +555,11 @@ int command_pack(const std::vector<std::string>& args)
         error = "--store and --level " + level_text->second + " contradict each other";
     if (store)
         level = 0;
-    if (encrypt_only && key.bytes.empty())
+    if (encrypt_only && key.empty())
         error = "--encrypt-only needs --password or --key-hex";
     if (encrypt_only && (store || gzip || level_text != parsed.values.end()))
         error = "--encrypt-only does not compress: drop --store, --gzip and --level";
-    if (gzip && !key.bytes.empty())
+    if (gzip && !key.empty())
         error = "a gzip member cannot be encrypted: drop --gzip or the password/key";
     if (!error.empty())
         return usage_error("pack: " + error);
@@ -576,17 +573,7 @@ int command_pack(const std::vector<std::string>& args)
     const OUTPUT_FILE output(out);
     arm_abort_cleanup(output, out);
     PROGRESS progress("packing", in, file_size(in), true);
-    bool ok;
-    if (!gzip && level == Z_DEFAULT_COMPRESSION && (key.bytes.empty() || key.bytes.size() == 16) &&
-        !progress.enabled()) {
-        ok = key.has_password ? nuv_encrypt_and_compress_file(in.c_str(), out.c_str(), key.password.c_str(),
-                                                              !encrypt_only, true)
-                              : nuv_encrypt_and_compress_file(in.c_str(), out.c_str(),
-                                                              key.bytes.empty() ? nullptr : key.bytes.data(),
-                                                              !encrypt_only, true);
-    } else {
-        ok = pack_with_stream(in, out, key, !encrypt_only, level, gzip, progress);
-    }
+    const bool ok = pack_file(in, out, key, !encrypt_only, level, gzip, progress);
     std::signal(SIGABRT, SIG_DFL);
     if (!ok) {
         const int saved = errno;
@@ -620,8 +607,8 @@ int command_unpack(const std::vector<std::string>& args)
         return EXIT_DECODE;
     }
     NUV_ZIFSTREAM input;
-    input.open(in.c_str(), std::ios_base::binary, key.bytes.empty() ? nullptr : key.bytes.data(),
-               key.bytes.empty() ? 16 : int(key.bytes.size()));
+    input.open(in.c_str(), std::ios_base::binary, key.empty() ? nullptr : key.data(),
+               key.empty() ? 16 : int(key.size()));
     if (input.last_error() == NUV_ZSTREAM_NO_KEY) {
         file_error(in, "the file is encrypted: give the --password or --key-hex it was packed with");
         return EXIT_USAGE;
@@ -649,7 +636,7 @@ int command_unpack(const std::vector<std::string>& args)
                    std::string(read_failed ? "read error" : "write error") + output_file.discard());
         return EXIT_FILE;
     }
-    const std::string problem = decode_problem(in, kind, key.bytes, input, sums);
+    const std::string problem = decode_problem(in, kind, key, input, sums);
     if (!problem.empty()) {
         file_error(in, "the data did not decode: " + problem + "; wrong password or key, or a damaged file" +
                            output_file.discard());
