@@ -124,6 +124,12 @@ expect 3 "$nuvz" unpack cut.nuv cut.txt
 head -c 2000 ours.gz >cut.gz
 expect 3 "$nuvz" unpack cut.gz cut.txt
 expect 3 "$nuvz" info cut.gz
+# Only the first gzip member is decoded: a file that goes on after it is not a success.
+cat ours.gz ours.gz >two.gz
+expect 3 "$nuvz" unpack two.gz two.txt
+expect_stderr "goes on after the first gzip member"
+[ ! -e two.txt ] || fail "unpack of a two-member gzip file left its output"
+expect 3 "$nuvz" info two.gz
 mkdir out_dir
 expect 1 "$nuvz" unpack c.nuv out_dir
 expect_stderr "out_dir: Is a directory"
@@ -148,10 +154,14 @@ cp "$(command -v sleep)" busy
 busy_pid=$!
 for _ in $(seq 100); do [ "$(readlink /proc/$busy_pid/exe)" = "$work/busy" ] && break; sleep 0.05; done
 cp busy busy.orig
-expect 1 "$nuvz" pack text.txt busy
-cmp -s busy busy.orig || fail "a pack that could not open its output removed or changed it"
-expect 1 "$nuvz" unpack c.nuv busy
-cmp -s busy busy.orig || fail "an unpack that could not open its output removed or changed it"
+if (: >>busy) 2>/dev/null; then
+    echo "note: this kernel lets a running program be written; skipped the busy-output checks"
+else
+    expect 1 "$nuvz" pack text.txt busy
+    cmp -s busy busy.orig || fail "a pack that could not open its output removed or changed it"
+    expect 1 "$nuvz" unpack c.nuv busy
+    cmp -s busy busy.orig || fail "an unpack that could not open its output removed or changed it"
+fi
 kill "$busy_pid"
 wait "$busy_pid" 2>/dev/null
 

@@ -459,6 +459,34 @@ bool stored_adler32(const std::string& name, const std::vector<unsigned char>& k
     return true;
 }
 
+/// Whether the file's first gzip member ends where the file ends. The reading stream
+/// decodes the first member only, so this inflates the member once more to find its end.
+bool gzip_member_fills_file(const std::string& name)
+{
+    std::tenvik_ifstream file;
+    file.open(name.c_str(), std::ios_base::binary);
+    z_stream zip = {};
+    if (!file.is_open() || ::inflateInit2(&zip, 16 + MAX_WBITS) != Z_OK)
+        return false;
+    std::vector<char> in(1 << 16), out(1 << 16);
+    int status = Z_OK;
+    while (status == Z_OK) {
+        if (zip.avail_in == 0) {
+            file.read(in.data(), std::streamsize(in.size()));
+            zip.next_in = reinterpret_cast<Bytef*>(in.data());
+            zip.avail_in = uInt(file.gcount());
+            if (zip.avail_in == 0)
+                break;
+        }
+        zip.next_out = reinterpret_cast<Bytef*>(out.data());
+        zip.avail_out = uInt(out.size());
+        status = ::inflate(&zip, Z_NO_FLUSH);
+    }
+    const bool ends_here = status == Z_STREAM_END && zip.avail_in == 0 && file.peek() == EOF;
+    ::inflateEnd(&zip);
+    return ends_here;
+}
+
 /// Check values of decoded data.
 struct CHECKSUMS {
     uint64_t size = 0;
@@ -468,17 +496,21 @@ struct CHECKSUMS {
 
 /// Why the decoded data of a container of `kind` is incomplete or wrong, or an empty text
 /// when its end checks out: the closed stream's last_error(), then the gzip trailer or the zlib
-/// stream's Adler-32 against the data. `key` is used only for the compressed-and-encrypted
-/// kind (the reading stream ignores a key given for an unencrypted file).
+/// stream's Adler-32 against the data, and that a gzip file holds just one member. `key` is used only for the
+/// compressed-and-encrypted kind (the reading stream ignores a key given for an unencrypted file).
 std::string decode_problem(const std::string& name, KIND kind, const std::vector<unsigned char>& key,
                            NUV_ZIFSTREAM& input, const CHECKSUMS& sums)
 {
     const NUV_ZSTREAM_ERROR_ENUM error = input.last_error();
     if (error != NUV_ZSTREAM_OK)
         return error_text(error);
-    if (kind == KIND_GZIP &&
-        (input.get_gzip_crc() != sums.crc || input.get_gzip_data_size() != uint32_t(sums.size)))
-        return "the gzip trailer does not match the data (damaged or cut file)";
+    if (kind == KIND_GZIP) {
+        if (input.get_gzip_crc() != sums.crc || input.get_gzip_data_size() != uint32_t(sums.size))
+            return "the gzip trailer does not match the data (damaged or cut file)";
+        if (!gzip_member_fills_file(name))
+            return "the file goes on after the first gzip member (several members or trailing data are "
+                   "not supported)";
+    }
     const std::vector<unsigned char> no_key;
     uint32_t adler = 0;
     if ((kind == KIND_COMPRESSED || kind == KIND_COMPRESSED_ENCRYPTED) &&
@@ -683,6 +715,11 @@ GZIP_HEADER parse_gzip_header(const std::vector<unsigned char>& bytes)
     return header;
 }
 
+uint32_t little_endian_32(const unsigned char* p)
+{
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+
 std::string hex_bytes(const unsigned char* bytes, size_t count)
 {
     std::string text;
@@ -692,11 +729,6 @@ std::string hex_bytes(const unsigned char* bytes, size_t count)
         text += pair;
     }
     return text;
-}
-
-uint32_t little_endian_32(const unsigned char* p)
-{
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
 }
 
 /// Prints the description of one file; returns its exit code.
