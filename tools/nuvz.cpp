@@ -495,9 +495,10 @@ struct CHECKSUMS {
 };
 
 /// Why the decoded data of a container of `kind` is incomplete or wrong, or an empty text
-/// when its end checks out: the closed stream's last_error(), then the gzip trailer or the zlib
-/// stream's Adler-32 against the data, and that a gzip file holds just one member. `key` is used only for the
-/// compressed-and-encrypted kind (the reading stream ignores a key given for an unencrypted file).
+/// when its end checks out: the closed stream's last_error(), then the gzip trailer or the
+/// zlib stream's Adler-32 against the data, and that a gzip file holds just one member.
+/// `key` serves the compressed-and-encrypted kind only (the reading stream ignores a key
+/// given for an unencrypted file).
 std::string decode_problem(const std::string& name, KIND kind, const std::vector<unsigned char>& key,
                            NUV_ZIFSTREAM& input, const CHECKSUMS& sums)
 {
