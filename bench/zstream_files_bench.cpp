@@ -28,8 +28,16 @@ const std::string& directory()
 {
     static const std::string* const s_directory = [] {
         char pattern[] = "/tmp/nuv_files_bench_XXXXXX";
-        auto* dir = new std::string(mkdtemp(pattern));
+        if (!mkdtemp(pattern)) {
+            std::perror("mkdtemp"); // never fall back to a directory this run did not create
+            std::exit(1);
+        }
+        auto* dir = new std::string(pattern);
         std::FILE* file = std::fopen((*dir + "/sample.txt").c_str(), "wb");
+        if (!file) {
+            std::perror("sample.txt");
+            std::exit(1);
+        }
         std::mt19937 random(2026);
         std::vector<std::string> words(4000);
         for (auto& word : words)

@@ -20,7 +20,14 @@ const unsigned char s_padding[64] = {0x80};
 
 const unsigned int s_piece_size = 1024; // bytes per read from a file or stream
 
+// The internal-error report of transform carries a fixed line number, stable across edits
+// of this file (not __LINE__).
+const int s_transform_error_line = 633;
+
 } // namespace
+
+// Defined here as well, so that clients may bind the constant to a reference.
+const uint64_t NUV_MD5::LENGTH_OF_WELL_FORMED_DIGEST;
 
 // The four auxiliary functions. F and G are written so that the newest chaining word
 // (x for F, x and y for G) enters last, which shortens the dependency chain per step.
@@ -321,7 +328,7 @@ enum { S41 = 6, S42 = 10, S43 = 15, S44 = 21 };
 void NUV_MD5::transform(const unsigned char* block)
 {
     if (m_finalized)
-        report_internal_error("!this->m_finalized", "NUV", "nuv_md5", __LINE__);
+        report_internal_error("!this->m_finalized", "NUV", "nuv_md5", s_transform_error_line);
 
     unsigned int a = m_state[0], b = m_state[1], c = m_state[2], d = m_state[3];
     unsigned int x[16];

@@ -5,9 +5,10 @@
 set -uo pipefail
 nuvz=$(realpath "$1")
 [ -x "$nuvz" ] || { echo "no nuvz at '$1'" >&2; exit 1; }
-work=$(mktemp -d)
+# Everything happens in a directory of its own: nothing outside it is written or removed.
+work=$(mktemp -d) || exit 1
 trap 'rm -rf "$work"' EXIT
-cd "$work"
+cd "$work" || exit 1
 failures=0
 
 fail()
@@ -24,6 +25,17 @@ expect()
     "$@" >out.txt 2>err.txt
     local got=$?
     [ "$got" -eq "$code" ] || fail "exit $got instead of $code: $* ($(cat err.txt))"
+}
+
+# expect_limited CODE COMMAND...: the same with files limited to 8 KiB, so that writes past
+# that fail as on a full disk.
+expect_limited()
+{
+    local code=$1
+    shift
+    (ulimit -f 8 && trap '' XFSZ && exec "$@") >out.txt 2>err.txt
+    local got=$?
+    [ "$got" -eq "$code" ] || fail "exit $got instead of $code with a size limit: $* ($(cat err.txt))"
 }
 
 expect_stderr()
@@ -99,6 +111,9 @@ expect_stderr "Is a directory"
 expect 3 "$nuvz" unpack --password wrong p.nuv wrong.txt
 expect_stderr "did not decode"
 [ ! -e wrong.txt ] || fail "unpack with a wrong password left its output"
+# A password given for an unencrypted file is not needed and does no harm.
+expect 0 "$nuvz" unpack --password unneeded c.nuv c.txt
+cmp -s c.txt text.txt || fail "unpack of an unencrypted file with a password differs"
 expect 2 "$nuvz" unpack p.nuv nokey.txt
 expect_stderr "encrypted"
 expect 3 "$nuvz" unpack text.txt plain.txt
@@ -109,11 +124,47 @@ expect 3 "$nuvz" unpack cut.nuv cut.txt
 head -c 2000 ours.gz >cut.gz
 expect 3 "$nuvz" unpack cut.gz cut.txt
 expect 3 "$nuvz" info cut.gz
+# Only the first gzip member is decoded: a file that goes on after it is not a success.
+cat ours.gz ours.gz >two.gz
+expect 3 "$nuvz" unpack two.gz two.txt
+expect_stderr "goes on after the first gzip member"
+[ ! -e two.txt ] || fail "unpack of a two-member gzip file left its output"
+expect 3 "$nuvz" info two.gz
 mkdir out_dir
 expect 1 "$nuvz" unpack c.nuv out_dir
 expect_stderr "out_dir: Is a directory"
 expect 1 "$nuvz" pack text.txt out_dir
 [ -d out_dir ] || fail "a failed pack removed the directory named as output"
+# Writes that fail part-way (a file size limit stands in for a full disk): exit 1, and an
+# output this run created is removed; one the user already had is kept and named.
+expect_limited 1 "$nuvz" pack random.bin limited.nuv
+expect_stderr "could not write the packed file; the incomplete output was removed"
+[ ! -e limited.nuv ] || fail "a failed pack left the output it created"
+echo "earlier content" >kept.nuv
+expect_limited 1 "$nuvz" pack random.bin kept.nuv
+expect_stderr "kept.nuv now holds incomplete data"
+[ -e kept.nuv ] || fail "a failed pack removed a file it did not create"
+"$nuvz" pack --password secret --encrypt-only random.bin r.nuv
+expect_limited 1 "$nuvz" unpack --password secret r.nuv limited.bin
+expect_stderr "write error; the incomplete output was removed"
+[ ! -e limited.bin ] || fail "a failed unpack left the output it created"
+# An output that cannot be opened (a running program) is left alone.
+cp "$(command -v sleep)" busy
+./busy 30 &
+busy_pid=$!
+for _ in $(seq 100); do [ "$(readlink /proc/$busy_pid/exe)" = "$work/busy" ] && break; sleep 0.05; done
+cp busy busy.orig
+if (: >>busy) 2>/dev/null; then
+    echo "note: this kernel lets a running program be written; skipped the busy-output checks"
+else
+    expect 1 "$nuvz" pack text.txt busy
+    cmp -s busy busy.orig || fail "a pack that could not open its output removed or changed it"
+    expect 1 "$nuvz" unpack c.nuv busy
+    cmp -s busy busy.orig || fail "an unpack that could not open its output removed or changed it"
+fi
+kill "$busy_pid"
+wait "$busy_pid" 2>/dev/null
+
 expect 2 "$nuvz" pack --bogus text.txt x
 expect_stderr "unknown option '--bogus'"
 expect 2 "$nuvz" frobnicate

@@ -13,6 +13,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -76,12 +77,64 @@ std::string unreadable_reason(const std::string& name)
     return std::string();
 }
 
-/// Removes an incomplete output file; only regular files, never a device or pipe the user
-/// named as output. Returns whether a file was removed.
-bool remove_output(const std::string& name)
+/// The output of pack or unpack. After a failure it is removed only when this run created
+/// it (the name did not exist before) and it is a regular file: never a file the user
+/// already had, a directory, a device or a pipe.
+class OUTPUT_FILE {
+public:
+    explicit OUTPUT_FILE(const std::string& name)
+        : m_name(name), m_existed(::lstat(name.c_str(), &m_before) == 0)
+    {
+    }
+    /// Removes the file when this run created it; returns what happened to it, for the
+    /// end of an error message.
+    std::string discard() const
+    {
+        struct stat now;
+        if (::lstat(m_name.c_str(), &now) != 0 || !S_ISREG(now.st_mode))
+            return "";
+        if (!m_existed)
+            return std::remove(m_name.c_str()) == 0 ? "; the incomplete output was removed" : "";
+        const bool touched = now.st_size != m_before.st_size ||
+                             now.st_mtim.tv_sec != m_before.st_mtim.tv_sec ||
+                             now.st_mtim.tv_nsec != m_before.st_mtim.tv_nsec;
+        return touched ? "; " + m_name + " now holds incomplete data" : "";
+    }
+    /// Whether this run creates the file.
+    bool created_here() const { return !m_existed; }
+    /// Whether the name was a regular file before this run.
+    bool was_regular() const { return m_existed && S_ISREG(m_before.st_mode); }
+
+private:
+    std::string m_name;
+    struct stat m_before;
+    bool m_existed;
+};
+
+// A packed file whose disk fills up ends the process from inside the library (its writing
+// stream reports an internal error and aborts). While pack writes, this handler removes the
+// output it created, says so and exits with EXIT_FILE.
+const char* s_abort_output = nullptr; // removed by the handler; null for a file kept
+std::string s_abort_message;          // composed before the handler is armed
+
+extern "C" void on_abort_while_packing(int)
 {
-    struct stat info;
-    return ::lstat(name.c_str(), &info) == 0 && S_ISREG(info.st_mode) && std::remove(name.c_str()) == 0;
+    if (s_abort_output)
+        ::unlink(s_abort_output);
+    const ssize_t written = ::write(STDERR_FILENO, s_abort_message.data(), s_abort_message.size());
+    (void)written;
+    ::_exit(EXIT_FILE);
+}
+
+void arm_abort_cleanup(const OUTPUT_FILE& output, const std::string& name)
+{
+    s_abort_output = output.created_here() ? name.c_str() : nullptr;
+    s_abort_message = "nuvz: " + name + ": could not write the packed file" +
+                      (output.created_here()  ? "; the incomplete output was removed"
+                       : output.was_regular() ? "; " + name + " now holds incomplete data"
+                                              : "") +
+                      "\n";
+    std::signal(SIGABRT, on_abort_while_packing);
 }
 
 /// Size of a regular file, 0 for anything else.
@@ -108,8 +161,6 @@ public:
     }
     PROGRESS(const PROGRESS&) = delete;
     PROGRESS& operator=(const PROGRESS&) = delete;
-    /// Whether the line is shown at all.
-    bool enabled() const { return m_enabled; }
     /// Reports `done` bytes, at most four times a second.
     void update(uint64_t done)
     {
@@ -271,14 +322,11 @@ int command_md5(const std::vector<std::string>& args)
     return status;
 }
 
-/// The AES key of pack and unpack: none, the MD5 digest of a password, or raw bytes.
-struct KEY {
-    bool has_password = false;
-    std::string password;
-    std::vector<unsigned char> bytes; ///< 0, 16, 24 or 32 bytes
-};
+/// The AES key of pack and unpack: empty for none, else 16, 24 or 32 bytes.
+using KEY = std::vector<unsigned char>;
 
-/// Fills `key` from --password or --key-hex; returns an error text, empty on success.
+/// Fills `key` from --password (its MD5 digest, as the whole-file functions derive it) or
+/// --key-hex; returns an error text, empty on success.
 std::string resolve_key(const ARGS& args, KEY* key)
 {
     const auto password = args.values.find("--password");
@@ -288,10 +336,8 @@ std::string resolve_key(const ARGS& args, KEY* key)
     if (password != args.values.end()) {
         if (password->second.empty())
             return "the password is empty";
-        key->has_password = true;
-        key->password = password->second;
-        key->bytes.resize(16);
-        NUV_MD5(key->password.c_str()).raw_digest(key->bytes.data());
+        key->resize(16);
+        NUV_MD5(password->second.c_str()).raw_digest(key->data());
     } else if (hex != args.values.end()) {
         const std::string& text = hex->second;
         if (text.size() != 32 && text.size() != 48 && text.size() != 64)
@@ -300,7 +346,7 @@ std::string resolve_key(const ARGS& args, KEY* key)
             const std::string pair = text.substr(i, 2);
             if (pair.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
                 return "--key-hex: '" + text + "' is not hexadecimal";
-            key->bytes.push_back(static_cast<unsigned char>(std::stoul(pair, nullptr, 16)));
+            key->push_back(static_cast<unsigned char>(std::stoul(pair, nullptr, 16)));
         }
     }
     return std::string();
@@ -413,6 +459,34 @@ bool stored_adler32(const std::string& name, const std::vector<unsigned char>& k
     return true;
 }
 
+/// Whether the file's first gzip member ends where the file ends. The reading stream
+/// decodes the first member only, so this inflates the member once more to find its end.
+bool gzip_member_fills_file(const std::string& name)
+{
+    std::tenvik_ifstream file;
+    file.open(name.c_str(), std::ios_base::binary);
+    z_stream zip = {};
+    if (!file.is_open() || ::inflateInit2(&zip, 16 + MAX_WBITS) != Z_OK)
+        return false;
+    std::vector<char> in(1 << 16), out(1 << 16);
+    int status = Z_OK;
+    while (status == Z_OK) {
+        if (zip.avail_in == 0) {
+            file.read(in.data(), std::streamsize(in.size()));
+            zip.next_in = reinterpret_cast<Bytef*>(in.data());
+            zip.avail_in = uInt(file.gcount());
+            if (zip.avail_in == 0)
+                break;
+        }
+        zip.next_out = reinterpret_cast<Bytef*>(out.data());
+        zip.avail_out = uInt(out.size());
+        status = ::inflate(&zip, Z_NO_FLUSH);
+    }
+    const bool ends_here = status == Z_STREAM_END && zip.avail_in == 0 && file.peek() == EOF;
+    ::inflateEnd(&zip);
+    return ends_here;
+}
+
 /// Check values of decoded data.
 struct CHECKSUMS {
     uint64_t size = 0;
@@ -421,20 +495,28 @@ struct CHECKSUMS {
 };
 
 /// Why the decoded data of a container of `kind` is incomplete or wrong, or an empty text
-/// when its end checks out: the closed stream's last_error(), then the gzip trailer or the zlib
-/// stream's Adler-32 against the data.
+/// when its end checks out: the closed stream's last_error(), then the gzip trailer or the
+/// zlib stream's Adler-32 against the data, and that a gzip file holds just one member.
+/// `key` serves the compressed-and-encrypted kind only (the reading stream ignores a key
+/// given for an unencrypted file).
 std::string decode_problem(const std::string& name, KIND kind, const std::vector<unsigned char>& key,
                            NUV_ZIFSTREAM& input, const CHECKSUMS& sums)
 {
     const NUV_ZSTREAM_ERROR_ENUM error = input.last_error();
     if (error != NUV_ZSTREAM_OK)
         return error_text(error);
-    if (kind == KIND_GZIP &&
-        (input.get_gzip_crc() != sums.crc || input.get_gzip_data_size() != uint32_t(sums.size)))
-        return "the gzip trailer does not match the data (damaged or cut file)";
+    if (kind == KIND_GZIP) {
+        if (input.get_gzip_crc() != sums.crc || input.get_gzip_data_size() != uint32_t(sums.size))
+            return "the gzip trailer does not match the data (damaged or cut file)";
+        if (!gzip_member_fills_file(name))
+            return "the file goes on after the first gzip member (several members or trailing data are "
+                   "not supported)";
+    }
+    const std::vector<unsigned char> no_key;
     uint32_t adler = 0;
     if ((kind == KIND_COMPRESSED || kind == KIND_COMPRESSED_ENCRYPTED) &&
-        (!stored_adler32(name, key, &adler) || adler != sums.adler))
+        (!stored_adler32(name, kind == KIND_COMPRESSED_ENCRYPTED ? key : no_key, &adler) ||
+         adler != sums.adler))
         return "the data ends early or its Adler-32 does not match (damaged or cut file)";
     return std::string();
 }
@@ -458,17 +540,21 @@ bool copy_with_progress(std::istream& input, std::ostream* output, PROGRESS& pro
     return !input.bad() && !(output && output->bad());
 }
 
-/// Packs through NUV_ZOFSTREAM directly: for the options the whole-file function lacks and
-/// for the progress line.
-bool pack_with_stream(const std::string& in, const std::string& out, const KEY& key, bool compress, int level,
-                      bool gzip, PROGRESS& progress)
+/// Packs `in` into `out` through NUV_ZOFSTREAM, which unlike the whole-file function takes
+/// every key length, a deflate level and gzip framing, and lets the copy show progress.
+/// With the default level and a 16-byte key or none it writes the same file as
+/// nuv_encrypt_and_compress_file.
+bool pack_file(const std::string& in, const std::string& out, const KEY& key, bool compress, int level,
+               bool gzip, PROGRESS& progress)
 {
     std::tenvik_ifstream input;
     input.open(in.c_str(), std::ios_base::binary);
+    if (!input.is_open())
+        return false;
     NUV_ZOFSTREAM output;
-    output.open(out.c_str(), std::ios_base::binary, compress, key.bytes.empty() ? nullptr : key.bytes.data(),
-                int(key.bytes.size()), level, gzip);
-    if (!input.is_open() || !output.good())
+    output.open(out.c_str(), std::ios_base::binary, compress, key.empty() ? nullptr : key.data(),
+                int(key.size()), level, gzip);
+    if (!output.good())
         return false;
     CHECKSUMS sums;
     bool ok = copy_with_progress(input, &output, progress, &sums);
@@ -502,11 +588,11 @@ int command_pack(const std::vector<std::string>& args)
         error = "--store and --level " + level_text->second + " contradict each other";
     if (store)
         level = 0;
-    if (encrypt_only && key.bytes.empty())
+    if (encrypt_only && key.empty())
         error = "--encrypt-only needs --password or --key-hex";
     if (encrypt_only && (store || gzip || level_text != parsed.values.end()))
         error = "--encrypt-only does not compress: drop --store, --gzip and --level";
-    if (gzip && !key.bytes.empty())
+    if (gzip && !key.empty())
         error = "a gzip member cannot be encrypted: drop --gzip or the password/key";
     if (!error.empty())
         return usage_error("pack: " + error);
@@ -517,24 +603,15 @@ int command_pack(const std::vector<std::string>& args)
     if (status != EXIT_OK)
         return status;
 
+    const OUTPUT_FILE output(out);
+    arm_abort_cleanup(output, out);
     PROGRESS progress("packing", in, file_size(in), true);
-    bool ok;
-    if (!gzip && level == Z_DEFAULT_COMPRESSION && (key.bytes.empty() || key.bytes.size() == 16) &&
-        !progress.enabled()) {
-        ok = key.has_password ? nuv_encrypt_and_compress_file(in.c_str(), out.c_str(), key.password.c_str(),
-                                                              !encrypt_only, true)
-                              : nuv_encrypt_and_compress_file(in.c_str(), out.c_str(),
-                                                              key.bytes.empty() ? nullptr : key.bytes.data(),
-                                                              !encrypt_only, true);
-    } else {
-        ok = pack_with_stream(in, out, key, !encrypt_only, level, gzip, progress);
-    }
+    const bool ok = pack_file(in, out, key, !encrypt_only, level, gzip, progress);
+    std::signal(SIGABRT, SIG_DFL);
     if (!ok) {
         const int saved = errno;
-        const bool removed = remove_output(out);
         file_error(out, std::string("could not write the packed file") +
-                            (saved ? ": " + std::string(std::strerror(saved)) : "") +
-                            (removed ? " (incomplete output removed)" : ""));
+                            (saved ? ": " + std::string(std::strerror(saved)) : "") + output.discard());
         return EXIT_FILE;
     }
     return EXIT_OK;
@@ -563,8 +640,8 @@ int command_unpack(const std::vector<std::string>& args)
         return EXIT_DECODE;
     }
     NUV_ZIFSTREAM input;
-    input.open(in.c_str(), std::ios_base::binary, key.bytes.empty() ? nullptr : key.bytes.data(),
-               key.bytes.empty() ? 16 : int(key.bytes.size()));
+    input.open(in.c_str(), std::ios_base::binary, key.empty() ? nullptr : key.data(),
+               key.empty() ? 16 : int(key.size()));
     if (input.last_error() == NUV_ZSTREAM_NO_KEY) {
         file_error(in, "the file is encrypted: give the --password or --key-hex it was packed with");
         return EXIT_USAGE;
@@ -573,6 +650,7 @@ int command_unpack(const std::vector<std::string>& args)
         file_error(in, std::strerror(errno ? errno : EIO));
         return EXIT_FILE;
     }
+    const OUTPUT_FILE output_file(out);
     std::tenvik_ofstream output;
     output.open(out.c_str(), std::ios_base::binary);
     if (!output.is_open()) {
@@ -587,16 +665,14 @@ int command_unpack(const std::vector<std::string>& args)
     input.close();
     output.close(); // a failed write or close leaves failbit
     if (output.fail() || read_failed) {
-        const bool removed = remove_output(out);
-        file_error(read_failed ? in : out, std::string(read_failed ? "read error" : "write error") +
-                                               (removed ? "; the incomplete output was removed" : ""));
+        file_error(read_failed ? in : out,
+                   std::string(read_failed ? "read error" : "write error") + output_file.discard());
         return EXIT_FILE;
     }
-    const std::string problem = decode_problem(in, kind, key.bytes, input, sums);
+    const std::string problem = decode_problem(in, kind, key, input, sums);
     if (!problem.empty()) {
-        const bool removed = remove_output(out);
         file_error(in, "the data did not decode: " + problem + "; wrong password or key, or a damaged file" +
-                           (removed ? ". The incomplete output was removed." : "."));
+                           output_file.discard());
         return EXIT_DECODE;
     }
     return EXIT_OK;
@@ -640,6 +716,11 @@ GZIP_HEADER parse_gzip_header(const std::vector<unsigned char>& bytes)
     return header;
 }
 
+uint32_t little_endian_32(const unsigned char* p)
+{
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+
 std::string hex_bytes(const unsigned char* bytes, size_t count)
 {
     std::string text;
@@ -649,11 +730,6 @@ std::string hex_bytes(const unsigned char* bytes, size_t count)
         text += pair;
     }
     return text;
-}
-
-uint32_t little_endian_32(const unsigned char* p)
-{
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
 }
 
 /// Prints the description of one file; returns its exit code.
