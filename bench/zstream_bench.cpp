@@ -79,9 +79,12 @@ const std::string& data_for(int text)
     return text ? text_data() : random_data();
 }
 
+// Files go to NUV_BENCH_DIR (default /tmp); a tmpfs such as /dev/shm keeps the disk's
+// writeback out of the figures.
 std::string temp_name(const std::string& tag)
 {
-    return "/tmp/nuv_zstream_bench_" + std::to_string(getpid()) + "_" + tag;
+    const char* dir = std::getenv("NUV_BENCH_DIR");
+    return std::string(dir ? dir : "/tmp") + "/nuv_zstream_bench_" + std::to_string(getpid()) + "_" + tag;
 }
 
 void open_writer(NUV_ZOFSTREAM& out, const std::string& name, Kind kind)

@@ -156,7 +156,9 @@ public:
     /// close(false).
     void close();
     /// Finishes the container (zlib end, padding, gzip trailer) and closes the file;
-    /// `free_buffers` also releases the stream buffer's memory.
+    /// `free_buffers` also releases the stream buffer's memory. Afterwards writes fail with
+    /// badbit, and flush() of a container stream is the internal error
+    /// "Trying to flush closed buffer".
     void close(bool free_buffers);
     /// Nonzero while a file is open.
     int is_open() const;
