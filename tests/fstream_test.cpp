@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "test_support.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -17,19 +19,13 @@ class FstreamTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/nuv_fstream_test_XXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(pattern));
-        m_dir = pattern;
         m_old_cwd = fs::current_path();
         fs::current_path(m_dir);
     }
-    void TearDown() override
-    {
-        fs::current_path(m_old_cwd);
-        fs::remove_all(m_dir);
-    }
+    void TearDown() override { fs::current_path(m_old_cwd); }
 
-    fs::path m_dir;
+    TEMP_DIR m_temp;
+    const fs::path m_dir = m_temp.path();
     fs::path m_old_cwd;
 };
 

@@ -4,6 +4,9 @@
 #include <nuv/nuv_zstream.h>
 
 #include <gtest/gtest.h>
+
+#include "test_support.h"
+
 #include <zlib.h>
 
 #include <signal.h>
@@ -24,14 +27,6 @@ using BYTES = std::vector<unsigned char>;
 
 class ZstreamFilesTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/nuv_files_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_dir = pattern;
-    }
-    void TearDown() override { std::system(("rm -rf '" + m_dir + "'").c_str()); }
-
     std::string path(const std::string& name) const { return m_dir + "/" + name; }
 
     static void write_file(const std::string& name, const BYTES& bytes)
@@ -66,7 +61,8 @@ protected:
     }
     static BYTES header(const unsigned char* bytes) { return BYTES(bytes, bytes + 8); }
 
-    std::string m_dir;
+    TEMP_DIR m_temp;
+    const std::string m_dir = m_temp.path().string();
 };
 
 TEST_F(ZstreamFilesTest, RoundTripsInEveryMode)

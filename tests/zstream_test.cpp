@@ -6,6 +6,9 @@
 #include <host/host_services.h>
 
 #include <gtest/gtest.h>
+
+#include "test_support.h"
+
 #include <openssl/evp.h>
 #include <zlib.h>
 
@@ -227,16 +230,10 @@ Bytes oracle_decode(const fs::path& path, Kind kind, int key_length = 16)
 
 class ZstreamTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/nuv_zstream_test_XXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(pattern));
-        m_dir = pattern;
-    }
-    void TearDown() override { fs::remove_all(m_dir); }
     fs::path file(const std::string& name) const { return m_dir / name; }
 
-    fs::path m_dir;
+    TEMP_DIR m_temp;
+    const fs::path m_dir = m_temp.path();
 };
 
 // ---------------------------------------------------------------------------------------
