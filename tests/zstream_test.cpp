@@ -532,7 +532,6 @@ TEST_F(ZstreamTest, WritingAfterCloseFails)
 
 TEST_F(ZstreamTest, FlushingAClosedContainerStreamIsAnInternalError)
 {
-    testing::FLAGS_gtest_death_test_style = "threadsafe";
     for (Kind kind : {COMPRESSED, CRYPT}) {
         NUV_ZOFSTREAM out;
         open_writer(out, file("x"), kind);
@@ -1010,7 +1009,6 @@ TEST_F(ZstreamTest, ReaderReusesBuffersAndKeepsDescribingTheClosedFile)
 
 TEST_F(ZstreamTest, WriterMisuseIsAnInternalError)
 {
-    testing::FLAGS_gtest_death_test_style = "threadsafe";
     const std::string name = file("x").string();
     EXPECT_DEATH(NUV_ZOFSTREAM().open(nullptr, BIN_OUT), "NULL output stream filename");
     EXPECT_DEATH(NUV_ZOFSTREAM().open(name.c_str(), std::ios_base::in | std::ios_base::out),
@@ -1029,7 +1027,6 @@ TEST_F(ZstreamTest, WriterMisuseIsAnInternalError)
 
 TEST_F(ZstreamTest, ReaderMisuseIsAnInternalError)
 {
-    testing::FLAGS_gtest_death_test_style = "threadsafe";
     write_container(file("e"), CRYPT, "x");
     const std::string name = file("e").string();
     EXPECT_DEATH(NUV_ZIFSTREAM().open(nullptr, BIN_IN, nullptr, 16), "NULL input stream filename");
@@ -1044,7 +1041,6 @@ TEST_F(ZstreamTest, ReaderMisuseIsAnInternalError)
 
 TEST_F(ZstreamTest, StreamBufferMisuseIsAnInternalError)
 {
-    testing::FLAGS_gtest_death_test_style = "threadsafe";
     std::ostringstream sink;
     std::istringstream source("x");
     EXPECT_DEATH(NUV_ZIP_STREAMBUF().flush(Z_SYNC_FLUSH), "Trying to flush closed buffer");
@@ -1069,7 +1065,6 @@ TEST_F(ZstreamTest, StreamBufferMisuseIsAnInternalError)
 
 TEST_F(ZstreamTest, FullDiskEndsAContainerButOnlyFailsAPlainFile)
 {
-    testing::FLAGS_gtest_death_test_style = "threadsafe";
     if (!fs::exists("/dev/full"))
         GTEST_SKIP() << "no /dev/full";
     const Bytes data = make_data(NUV_ZSTREAM_PLAIN_BUFSZ + 100, false);
