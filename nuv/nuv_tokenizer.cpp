@@ -14,58 +14,37 @@ NUV_TOKENIZER::NUV_TOKENIZER(const std::string& delimiters, bool keep_empty, con
     build_classes();
 }
 
-NUV_TOKENIZER::NUV_TOKENIZER(const NUV_TOKENIZER& other)
-    : m_delimiters(other.m_delimiters), m_keep_empty(other.m_keep_empty), m_skip_chars(other.m_skip_chars),
-      m_stop_chars(other.m_stop_chars), m_single_char_tokens(other.m_single_char_tokens),
-      m_keep_delimiters(other.m_keep_delimiters)
+NUV_TOKENIZER::NUV_TOKENIZER(const NUV_TOKENIZER& other) = default;
+
+NUV_TOKENIZER& NUV_TOKENIZER::operator=(const NUV_TOKENIZER& other) = default;
+
+NUV_TOKENIZER::NUV_TOKENIZER(NUV_TOKENIZER&& other) noexcept : m_keep_empty(false), m_keep_delimiters(false)
 {
-    std::memcpy(m_class, other.m_class, sizeof m_class);
+    take_sets(other);
 }
 
-NUV_TOKENIZER::NUV_TOKENIZER(NUV_TOKENIZER&& other) noexcept
-    : m_delimiters(std::move(other.m_delimiters)), m_keep_empty(other.m_keep_empty),
-      m_skip_chars(std::move(other.m_skip_chars)), m_stop_chars(std::move(other.m_stop_chars)),
-      m_single_char_tokens(std::move(other.m_single_char_tokens)), m_keep_delimiters(other.m_keep_delimiters)
+NUV_TOKENIZER& NUV_TOKENIZER::operator=(NUV_TOKENIZER&& other) noexcept
 {
+    if (this != &other)
+        take_sets(other);
+    return *this;
+}
+
+void NUV_TOKENIZER::take_sets(NUV_TOKENIZER& other) noexcept
+{
+    m_delimiters = std::move(other.m_delimiters);
+    m_keep_empty = other.m_keep_empty;
+    m_skip_chars = std::move(other.m_skip_chars);
+    m_stop_chars = std::move(other.m_stop_chars);
+    m_single_char_tokens = std::move(other.m_single_char_tokens);
+    m_keep_delimiters = other.m_keep_delimiters;
     std::memcpy(m_class, other.m_class, sizeof m_class);
+    // The source is left with empty sets, and its table must say so.
     other.m_delimiters.clear();
     other.m_skip_chars.clear();
     other.m_stop_chars.clear();
     other.m_single_char_tokens.clear();
     other.build_classes();
-}
-
-NUV_TOKENIZER& NUV_TOKENIZER::operator=(const NUV_TOKENIZER& other)
-{
-    if (this != &other) {
-        m_delimiters = other.m_delimiters;
-        m_keep_empty = other.m_keep_empty;
-        m_skip_chars = other.m_skip_chars;
-        m_stop_chars = other.m_stop_chars;
-        m_single_char_tokens = other.m_single_char_tokens;
-        m_keep_delimiters = other.m_keep_delimiters;
-        std::memcpy(m_class, other.m_class, sizeof m_class);
-    }
-    return *this;
-}
-
-NUV_TOKENIZER& NUV_TOKENIZER::operator=(NUV_TOKENIZER&& other) noexcept
-{
-    if (this != &other) {
-        m_delimiters = std::move(other.m_delimiters);
-        m_keep_empty = other.m_keep_empty;
-        m_skip_chars = std::move(other.m_skip_chars);
-        m_stop_chars = std::move(other.m_stop_chars);
-        m_single_char_tokens = std::move(other.m_single_char_tokens);
-        m_keep_delimiters = other.m_keep_delimiters;
-        std::memcpy(m_class, other.m_class, sizeof m_class);
-        other.m_delimiters.clear();
-        other.m_skip_chars.clear();
-        other.m_stop_chars.clear();
-        other.m_single_char_tokens.clear();
-        other.build_classes();
-    }
-    return *this;
 }
 
 NUV_TOKENIZER::~NUV_TOKENIZER() = default;

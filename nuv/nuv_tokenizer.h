@@ -40,6 +40,8 @@ private:
 
     void add_token(std::vector<std::string>& tokens, std::string& token);
     void build_classes();
+    /// Moves the sets and copies the flags and table from `other`, leaving its sets empty.
+    void take_sets(NUV_TOKENIZER& other) noexcept;
 
     std::string m_delimiters;
     bool m_keep_empty;
