@@ -6,9 +6,8 @@ install(TARGETS nuv_toolkit EXPORT nuv_toolkitTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(DIRECTORY nuv/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/nuv FILES_MATCHING PATTERN "*.h"
-  PATTERN "*_internal.h" EXCLUDE)
-install(DIRECTORY host/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/host FILES_MATCHING PATTERN "*.h")
+# Only include/ is installed; internal headers live beside their sources in src/.
+install(DIRECTORY include/nuv include/host DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
 set(NUV_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/nuv_toolkit)
 install(EXPORT nuv_toolkitTargets NAMESPACE nuv_toolkit:: DESTINATION ${NUV_CMAKE_DIR})

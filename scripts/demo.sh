@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build/release -j "$(nproc)" --target nuvz
-nuvz=build/release/tools/nuvz
+nuvz=build/release/tools/nuvz/nuvz
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -2,7 +2,7 @@
 // work goes through one set of kernels chosen once per process: the portable tables below,
 // or the processor's AES instructions (nuv_aes_ni.cpp) when the CPU has them.
 #include <nuv/nuv_aes.h>
-#include <nuv/nuv_aes_internal.h>
+#include "nuv_aes_kernels.h"
 
 #include <host/host_services.h>
 

@@ -1,7 +1,7 @@
 // AES with the processor's AES instructions. Only these functions are compiled for the
 // instruction set; the library chooses them at run time when the CPU has it. Independent
 // blocks (ECB, CBC decryption) go through the rounds eight at a time to hide latency.
-#include <nuv/nuv_aes_internal.h>
+#include "nuv_aes_kernels.h"
 
 #include <immintrin.h>
 

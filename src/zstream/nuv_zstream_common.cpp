@@ -1,6 +1,6 @@
 // Pieces shared by the writing and reading streams: zlib memory callbacks, error
 // translation and key sizes.
-#include <nuv/nuv_zstream_internal.h>
+#include "nuv_zstream_internal.h"
 
 #include <host/host_services.h>
 

@@ -1,6 +1,6 @@
 // Reading stream: NUV_ZIFSTREAM recognises the container kind by its header and reads the
 // body through NUV_UNZIP_STREAMBUF, which deciphers and/or inflates it into its get area.
-#include <nuv/nuv_zstream_internal.h>
+#include "nuv_zstream_internal.h"
 
 #include <host/host_services.h>
 

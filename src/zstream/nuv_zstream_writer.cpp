@@ -1,7 +1,7 @@
 // Writing stream: NUV_ZIP_STREAMBUF drains its put area through deflate and AES-ECB into
 // the file; NUV_ZOFSTREAM writes the container header before the body and the gzip trailer
 // after it.
-#include <nuv/nuv_zstream_internal.h>
+#include "nuv_zstream_internal.h"
 
 #include <host/host_services.h>
 
