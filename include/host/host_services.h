@@ -2,7 +2,8 @@
 // configuration, diagnostics, timing, memory figures and path resolution.
 //
 // On Linux:
-// - internal errors print one line on stderr and abort();
+// - internal errors print one line on stderr and abort(), unless the program installed a
+//   handler of its own;
 // - configuration answers come from NUV_CONFIG ("name" or "name=1|0|on|off|true|false",
 //   comma separated);
 // - debug lines go to stderr as "[TAG] text";
@@ -23,10 +24,20 @@
 /// Boolean type of the configuration service.
 typedef bool TENVIK_BOOL;
 
-/// Reports a broken internal invariant: prints the message, tag, source unit and line
-/// on one stderr line, then aborts the process.
+/// Reports a broken internal invariant and never returns. By default it prints the
+/// message, tag, source unit and line on one stderr line and calls abort(); a handler
+/// installed with set_internal_error_handler() takes its place.
 [[noreturn]] NUV_EXPORT void report_internal_error(const char* message, const char* tag, const char* source,
                                                    int line);
+
+/// A program's own ending for internal errors, called with report_internal_error's
+/// arguments. It must not return: it ends the process its own way (say, after removing
+/// an output file it was writing). Should it return, the default report and abort() follow.
+typedef void (*INTERNAL_ERROR_HANDLER)(const char* message, const char* tag, const char* source, int line);
+
+/// Installs `handler` for every later internal error in the process; null restores the
+/// default. Returns the handler it replaces (null for the default).
+NUV_EXPORT INTERNAL_ERROR_HANDLER set_internal_error_handler(INTERNAL_ERROR_HANDLER handler);
 
 /// Answers a boolean configuration key; a key that is not configured gets `default_value`.
 NUV_EXPORT TENVIK_BOOL config_is_on(const std::string& key, bool default_value);

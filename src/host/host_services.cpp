@@ -5,6 +5,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -160,8 +161,19 @@ size_t decode_utf8(const std::string& s, size_t i, uint32_t* c)
 
 } // namespace
 
+namespace {
+std::atomic<INTERNAL_ERROR_HANDLER> s_internal_error_handler{nullptr};
+}
+
+INTERNAL_ERROR_HANDLER set_internal_error_handler(INTERNAL_ERROR_HANDLER handler)
+{
+    return s_internal_error_handler.exchange(handler);
+}
+
 void report_internal_error(const char* message, const char* tag, const char* source, int line)
 {
+    if (INTERNAL_ERROR_HANDLER handler = s_internal_error_handler.load())
+        handler(message, tag, source, line);
     std::fprintf(stderr, "[%s] Internal error in %s, line %d: %s\n", tag ? tag : "", source ? source : "",
                  line, message ? message : "");
     std::fflush(stderr);
