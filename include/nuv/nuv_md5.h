@@ -74,24 +74,6 @@ private:
     void init();
     void transform(const unsigned char* block);
 
-    static unsigned int F(unsigned int x, unsigned int y, unsigned int z);
-    static unsigned int G(unsigned int x, unsigned int y, unsigned int z);
-    static unsigned int H(unsigned int x, unsigned int y, unsigned int z);
-    static unsigned int I(unsigned int x, unsigned int y, unsigned int z);
-    static void FF(unsigned int& a, unsigned int b, unsigned int c, unsigned int d, unsigned int x,
-                   unsigned int s, unsigned int ac);
-    static void GG(unsigned int& a, unsigned int b, unsigned int c, unsigned int d, unsigned int x,
-                   unsigned int s, unsigned int ac);
-    static void HH(unsigned int& a, unsigned int b, unsigned int c, unsigned int d, unsigned int x,
-                   unsigned int s, unsigned int ac);
-    static void II(unsigned int& a, unsigned int b, unsigned int c, unsigned int d, unsigned int x,
-                   unsigned int s, unsigned int ac);
-    static unsigned int rotate_left(unsigned int x, unsigned int n);
-    static void encode(unsigned char* out, unsigned int* in, unsigned int length);
-    static void decode(unsigned int* out, const unsigned char* in, unsigned int length);
-    static void memcpy(unsigned char* out, const unsigned char* in, unsigned int length);
-    static void memset(unsigned char* out, unsigned char value, unsigned int length);
-
     uint32_t m_state[4];        ///< Chaining words A to D.
     uint32_t m_count[2];        ///< Bits digested modulo 2^64, low word first.
     unsigned char m_buffer[64]; ///< Bytes of an incomplete block.

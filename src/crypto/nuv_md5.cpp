@@ -24,41 +24,36 @@ const unsigned int s_piece_size = 1024; // bytes per read from a file or stream
 // of this file (not __LINE__).
 const int s_transform_error_line = 633;
 
-} // namespace
-
-// Defined here as well, so that clients may bind the constant to a reference.
-const uint64_t NUV_MD5::LENGTH_OF_WELL_FORMED_DIGEST;
-
 // The four auxiliary functions. F and G are written so that the newest chaining word
 // (x for F, x and y for G) enters last, which shortens the dependency chain per step.
-inline unsigned int NUV_MD5::F(unsigned int x, unsigned int y, unsigned int z)
+inline unsigned int F(unsigned int x, unsigned int y, unsigned int z)
 {
     return z ^ (x & (y ^ z));
 }
 
-inline unsigned int NUV_MD5::G(unsigned int x, unsigned int y, unsigned int z)
+inline unsigned int G(unsigned int x, unsigned int y, unsigned int z)
 {
     return (y & ~z) + (x & z); // the two terms never share a bit, so + equals |
 }
 
-inline unsigned int NUV_MD5::H(unsigned int x, unsigned int y, unsigned int z)
+inline unsigned int H(unsigned int x, unsigned int y, unsigned int z)
 {
     return x ^ y ^ z;
 }
 
-inline unsigned int NUV_MD5::I(unsigned int x, unsigned int y, unsigned int z)
+inline unsigned int I(unsigned int x, unsigned int y, unsigned int z)
 {
     return y ^ (x | ~z);
 }
 
-inline unsigned int NUV_MD5::rotate_left(unsigned int x, unsigned int n)
+inline unsigned int rotate_left(unsigned int x, unsigned int n)
 {
     return (x << n) | (x >> (32 - n));
 }
 
 // One step of each round: a = b + ((a + f(b, c, d) + x + ac) <<< s). The message word and
 // the constant are added first, as they do not depend on the previous step.
-inline void NUV_MD5::FF(unsigned int& a, unsigned int b, unsigned int c, unsigned int d, unsigned int x,
+inline void FF(unsigned int& a, unsigned int b, unsigned int c, unsigned int d, unsigned int x,
                         unsigned int s, unsigned int ac)
 {
     a += x + ac;
@@ -66,7 +61,7 @@ inline void NUV_MD5::FF(unsigned int& a, unsigned int b, unsigned int c, unsigne
     a = rotate_left(a, s) + b;
 }
 
-inline void NUV_MD5::GG(unsigned int& a, unsigned int b, unsigned int c, unsigned int d, unsigned int x,
+inline void GG(unsigned int& a, unsigned int b, unsigned int c, unsigned int d, unsigned int x,
                         unsigned int s, unsigned int ac)
 {
     a += x + ac;
@@ -75,7 +70,7 @@ inline void NUV_MD5::GG(unsigned int& a, unsigned int b, unsigned int c, unsigne
     a = rotate_left(a, s) + b;
 }
 
-inline void NUV_MD5::HH(unsigned int& a, unsigned int b, unsigned int c, unsigned int d, unsigned int x,
+inline void HH(unsigned int& a, unsigned int b, unsigned int c, unsigned int d, unsigned int x,
                         unsigned int s, unsigned int ac)
 {
     a += x + ac;
@@ -83,7 +78,7 @@ inline void NUV_MD5::HH(unsigned int& a, unsigned int b, unsigned int c, unsigne
     a = rotate_left(a, s) + b;
 }
 
-inline void NUV_MD5::II(unsigned int& a, unsigned int b, unsigned int c, unsigned int d, unsigned int x,
+inline void II(unsigned int& a, unsigned int b, unsigned int c, unsigned int d, unsigned int x,
                         unsigned int s, unsigned int ac)
 {
     a += x + ac;
@@ -91,7 +86,7 @@ inline void NUV_MD5::II(unsigned int& a, unsigned int b, unsigned int c, unsigne
     a = rotate_left(a, s) + b;
 }
 
-void NUV_MD5::encode(unsigned char* out, unsigned int* in, unsigned int length)
+void encode(unsigned char* out, const uint32_t* in, unsigned int length)
 {
     for (unsigned int i = 0, j = 0; j < length; ++i, j += 4) {
         out[j] = static_cast<unsigned char>(in[i]);
@@ -103,7 +98,7 @@ void NUV_MD5::encode(unsigned char* out, unsigned int* in, unsigned int length)
 
 // Message words are little-endian: a plain copy on little-endian machines, byte by byte
 // elsewhere.
-inline void NUV_MD5::decode(unsigned int* out, const unsigned char* in, unsigned int length)
+inline void decode(unsigned int* out, const unsigned char* in, unsigned int length)
 {
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
     std::memcpy(out, in, length);
@@ -114,17 +109,10 @@ inline void NUV_MD5::decode(unsigned int* out, const unsigned char* in, unsigned
 #endif
 }
 
-void NUV_MD5::memcpy(unsigned char* out, const unsigned char* in, unsigned int length)
-{
-    if (length != 0)
-        std::memcpy(out, in, length);
-}
+} // namespace
 
-void NUV_MD5::memset(unsigned char* out, unsigned char value, unsigned int length)
-{
-    if (length != 0)
-        std::memset(out, value, length);
-}
+// Defined here as well, so that clients may bind the constant to a reference.
+const uint64_t NUV_MD5::LENGTH_OF_WELL_FORMED_DIGEST;
 
 void NUV_MD5::init()
 {
@@ -182,6 +170,8 @@ void NUV_MD5::update(const unsigned char* input, unsigned int length)
         debug_message("NUV", s_update_refused);
         return;
     }
+    if (length == 0)
+        return;
     unsigned int index = (m_count[0] >> 3) & 63;
     const uint32_t added_bits = length << 3;
     m_count[0] += added_bits;
@@ -192,13 +182,13 @@ void NUV_MD5::update(const unsigned char* input, unsigned int length)
     const unsigned int part_length = 64 - index;
     unsigned int i = 0;
     if (length >= part_length) {
-        memcpy(&m_buffer[index], input, part_length);
+        std::memcpy(&m_buffer[index], input, part_length);
         transform(m_buffer);
         for (i = part_length; i + 63 < length; i += 64)
             transform(&input[i]);
         index = 0;
     }
-    memcpy(&m_buffer[index], &input[i], length - i);
+    std::memcpy(&m_buffer[index], &input[i], length - i);
 }
 
 void NUV_MD5::update(const char* input, unsigned int length)
