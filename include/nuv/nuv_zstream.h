@@ -33,14 +33,16 @@
 #include <nuv/nuv_export.h>
 #include <nuv/nuv_fstream.h>
 
-#include <zlib.h>
-
 #include <cstdint>
+#include <functional>
 #include <istream>
 #include <ostream>
 #include <streambuf>
+#include <string>
 
 class NUV_AES;
+// zlib's stream state; the stream buffers hold it by pointer, so clients need no zlib.
+struct z_stream_s;
 
 /// Size of the compressed-side buffer and of the cipher buffer; the reader reads the file in
 /// pieces of this size.
@@ -74,6 +76,19 @@ enum NUV_ZSTREAM_ERROR_ENUM {
     NUV_ZSTREAM_UNKNOWN_ERROR = 9  ///< Any other zlib code that is not Z_OK or Z_STREAM_END.
 };
 
+/// A sentence describing `error` for messages, for example "the compressed data is
+/// invalid" for NUV_ZSTREAM_DATA_ERROR; "unknown error" for a value outside the enumeration.
+NUV_EXPORT const char* nuv_zstream_error_text(NUV_ZSTREAM_ERROR_ENUM error);
+
+/// The container kinds, as NUV_ZIFSTREAM::kind() reports the kind of a file.
+enum NUV_ZSTREAM_KIND {
+    NUV_ZSTREAM_KIND_PLAIN = 0,                ///< No header: the bytes as written.
+    NUV_ZSTREAM_KIND_COMPRESSED = 1,           ///< NUV_ZSTREAM_ZIP_HEADER, a zlib stream.
+    NUV_ZSTREAM_KIND_COMPRESSED_ENCRYPTED = 2, ///< NUV_ZSTREAM_ZIP_CRYPT_HEADER.
+    NUV_ZSTREAM_KIND_ENCRYPTED = 3,            ///< NUV_ZSTREAM_CRYPT_HEADER.
+    NUV_ZSTREAM_KIND_GZIP = 4                  ///< A gzip member (RFC 1952).
+};
+
 /// Stream buffer of NUV_ZOFSTREAM: collects written bytes in a 512 KiB put area and drains
 /// them through deflate and/or AES-ECB into the owning stream's file.
 class NUV_EXPORT NUV_ZIP_STREAMBUF : public std::basic_streambuf<char> {
@@ -93,14 +108,11 @@ public:
     /// Drains the put area with a zlib flush mode: Z_SYNC_FLUSH, or Z_FINISH to end the body.
     void flush(int flush_mode);
 
-    /// Level the stream passes for "compress, level 0": deflate with stored blocks.
-    static const int s_stored_level = -1000;
-
     /// zlib allocation callback of both stream buffers: items * size bytes (8 when 0),
     /// zero-filled; out_of_memory_handler() when memory cannot be had.
-    static voidpf zstream_alloc(voidpf opaque, uInt items, uInt size);
+    static void* zstream_alloc(void* opaque, unsigned items, unsigned size);
     /// zlib release callback: free().
-    static void zstream_free(voidpf opaque, voidpf address);
+    static void zstream_free(void* opaque, void* address);
 
 protected:
     int overflow(int c) override;
@@ -110,14 +122,14 @@ protected:
 private:
     friend class NUV_ZOFSTREAM;
 
-    bool compress_buffer(const char* buf, int length);
+    bool compress_buffer(const char* buf, int length, int flush_mode);
     bool encrypt_buffer(char* buf, int length, bool final);
     void flush_zipped_buffer(int length, bool final);
     void flush_cryptic_buffer(int length);
     void restart_put_area();
 
     std::ostream* m_ostream;
-    z_stream m_zip_state;
+    z_stream_s* m_zip_state;
     int m_zip_status;
     int m_crypt_status;
     char* m_write_buffer;
@@ -204,9 +216,13 @@ private:
     void fill_zipped_buffer();
     int fill_cryptic_buffer(char* out, unsigned bufsz);
     bool read_piece();
+    void reset_results();
+    void finish_zip_body();
+    bool read_gzip_trailer();
+    bool nothing_after_zip_body();
 
     std::istream* m_istream;
-    z_stream m_zip_state;
+    z_stream_s* m_zip_state;
     int m_zip_status;
     int m_crypt_status;
     char* m_read_buffer;
@@ -218,8 +234,18 @@ private:
     bool m_opened;
     char* m_crypt_next_in;
     int m_crypt_avail_in;
-    /// The padded final block has been deciphered (or the body was found damaged).
+    /// The padded final block has been read (or the body was found damaged).
     bool m_crypt_ended;
+    /// The body is a gzip member's raw deflate data, followed by its trailer.
+    bool m_gzip;
+    /// Running CRC-32 of the inflated bytes of a gzip member.
+    uint32_t m_crc;
+    /// The gzip trailer (CRC-32, ISIZE) and how many of its 8 bytes could be read.
+    uint32_t m_trailer_crc;
+    uint32_t m_trailer_size;
+    int m_trailer_bytes;
+    /// The body ended at its check value with nothing after it.
+    bool m_end_verified;
 };
 
 /// Input file stream reading every container kind and plain files.
@@ -258,10 +284,27 @@ public:
     /// The stream's own error, else a cipher error, else the zlib error of the last file.
     NUV_ZSTREAM_ERROR_ENUM last_error();
 
+    /// The kind found by the last header test (open, is_zstream, is_encrypted); it stays
+    /// after close(), like is_gzip().
+    NUV_ZSTREAM_KIND kind() const;
+    /// Bytes of container header before the body: 0 (plain), 8, or the whole gzip member
+    /// header with its optional fields.
+    int header_length() const;
+    /// The original file name stored in a gzip member header (FNAME), empty when absent.
+    const std::string& gzip_name() const;
+    /// True once the body has been read to its end and that end checks out: the zlib
+    /// stream's end with its Adler-32 (compressed kinds), the trailer's CRC-32 and size
+    /// matching the data (gzip), the padded final block (encrypted), with nothing after
+    /// it in the file. False before that, for damaged or cut files, for trailing data
+    /// and for plain files, which carry no check. A cut zlib stream ends the data like a
+    /// complete one with last_error() at NUV_ZSTREAM_OK: this is what tells them apart.
+    bool verified_end() const;
+
 private:
     bool test_header(const unsigned char* bytes, int count);
     bool read_header(const char* filename);
     bool skip_gzip_header();
+    bool skip_zero_terminated(std::string* kept);
     void read_footer();
     void refresh();
     void close_file();
@@ -274,9 +317,30 @@ private:
     uint32_t m_gzip_crc;
     uint32_t m_gzip_data_size;
     NUV_ZSTREAM_ERROR_ENUM m_last_error;
+    int m_header_length;
+    std::string m_gzip_name;
 };
 
-// Whole-file functions (compress, encrypt, decrypt, probe) are declared below this line.
+// Whole-file functions (compress, encrypt, decrypt, probe) and the pieces they are built
+// from, for callers who drive the streams themselves.
+
+/// Length of the AES key derived from a password.
+inline constexpr int NUV_PASSWORD_KEY_LENGTH = 16;
+
+/// The AES-128 key of password-protected files: the MD5 digest of the zero-terminated
+/// `password` (terminator excluded), written to the 16 bytes at `key`.
+NUV_EXPORT void nuv_key_from_password(const char* password, unsigned char* key);
+
+/// Called by nuv_copy_stream after every piece with the number of bytes copied so far.
+typedef std::function<void(uint64_t bytes_copied)> NUV_COPY_PROGRESS;
+
+/// Copies `source` into `destination` in pieces of NUV_ZSTREAM_DEFAULT_BUFSZ bytes until
+/// the source reaches end of file, calling `progress` (when set) after each piece. False
+/// when either stream reports badbit, or when the source stops delivering without reaching
+/// end of file (a stream whose file did not open), which would otherwise never end. A
+/// source already at end of file copies nothing and gives true.
+NUV_EXPORT bool nuv_copy_stream(std::istream& source, std::ostream& destination,
+                                const NUV_COPY_PROGRESS& progress = NUV_COPY_PROGRESS());
 
 /// Copies the file `input_filename` into a container `output_filename`: compressed (zlib,
 /// default level) when `compress` is set, and encrypted with AES-128 under the MD5 digest of
@@ -286,7 +350,8 @@ private:
 /// No output is ever removed: after a failure a partial file may remain.
 NUV_EXPORT bool nuv_encrypt_and_compress_file(const char* input_filename, const char* output_filename,
                                               const char* password, bool compress, bool binary);
-/// The same with `key`: 16 raw AES-128 key bytes, or null for no encryption.
+/// The same with `key`: 16 raw AES-128 key bytes, or null for no encryption. The password
+/// overload derives its key with nuv_key_from_password() and calls this one.
 NUV_EXPORT bool nuv_encrypt_and_compress_file(const char* input_filename, const char* output_filename,
                                               const unsigned char* key, bool compress, bool binary);
 /// Reads the container (or plain file) `input_filename` to its end into `output_filename`,
@@ -295,7 +360,8 @@ NUV_EXPORT bool nuv_encrypt_and_compress_file(const char* input_filename, const 
 /// input cannot be opened, an encrypted container comes without a password, or a stream
 /// reports badbit. A wrong password or a damaged container ends the data early like the end
 /// of the file: the result is then true and the output holds what was decoded before the
-/// error (check the data with NUV_ZIFSTREAM::last_error() where that matters).
+/// error (read through NUV_ZIFSTREAM and check last_error() and verified_end() where that
+/// matters).
 NUV_EXPORT bool nuv_decrypt_and_decompress_file(const char* input_filename, const char* output_filename,
                                                 const char* password, bool binary);
 /// True when the file starts with one of the four container headers (compressed,

@@ -1,15 +1,12 @@
-// Pieces shared by the writing and reading streams: zlib memory callbacks, error
-// translation and key sizes.
+// Pieces shared by the writing and reading streams: zlib memory callbacks and set-up, the
+// cipher's set-up, error translation and texts.
 #include "nuv_zstream_internal.h"
 
-#include <host/host_services.h>
-
 #include <cstdlib>
-#include <cstring>
 
-voidpf NUV_ZIP_STREAMBUF::zstream_alloc(voidpf, uInt items, uInt size)
+void* NUV_ZIP_STREAMBUF::zstream_alloc(void*, unsigned items, unsigned size)
 {
-    uInt bytes = items * size;
+    unsigned bytes = items * size;
     if (bytes == 0)
         bytes = 8;
     void* block = std::malloc(bytes);
@@ -19,12 +16,66 @@ voidpf NUV_ZIP_STREAMBUF::zstream_alloc(voidpf, uInt items, uInt size)
     return block;
 }
 
-void NUV_ZIP_STREAMBUF::zstream_free(voidpf, voidpf address)
+void NUV_ZIP_STREAMBUF::zstream_free(void*, void* address)
 {
     std::free(address);
 }
 
+const char* nuv_zstream_error_text(NUV_ZSTREAM_ERROR_ENUM error)
+{
+    switch (error) {
+    case NUV_ZSTREAM_OK:
+        return "no error";
+    case NUV_ZSTREAM_STREAM_ERROR:
+        return "the compression library reported an inconsistent stream state";
+    case NUV_ZSTREAM_DATA_ERROR:
+        return "the compressed data is invalid";
+    case NUV_ZSTREAM_MEM_ERROR:
+        return "the compression library ran out of memory";
+    case NUV_ZSTREAM_BUF_ERROR:
+        return "no progress was possible (the output could not be written)";
+    case NUV_ZSTREAM_VERSION_ERROR:
+        return "the compression library's version does not match";
+    case NUV_ZSTREAM_NO_KEY:
+        return "the file is encrypted and no key was given";
+    case NUV_ZSTREAM_CRYPT_ERROR:
+        return "the cipher text does not decipher (wrong key, bad padding or length)";
+    case NUV_ZSTREAM_UNKNOWN_ERROR:
+        return "the compression library gave an unexpected result";
+    }
+    return "unknown error";
+}
+
 namespace nuv_zstream_detail {
+
+void prepare_zlib_state(z_stream*& state, char* in, char* out, int out_size)
+{
+    allocate_zeroed(state, 1);
+    state->zalloc = NUV_ZIP_STREAMBUF::zstream_alloc;
+    state->zfree = NUV_ZIP_STREAMBUF::zstream_free;
+    state->next_in = reinterpret_cast<Bytef*>(in);
+    state->avail_in = 0;
+    state->next_out = reinterpret_cast<Bytef*>(out);
+    state->avail_out = static_cast<uInt>(out_size);
+}
+
+void prepare_cipher(NUV_AES*& aes, NUV_AES::DIRECTION direction, const unsigned char* key, int key_length)
+{
+    static const struct {
+        int bytes;
+        NUV_AES::KEY_LENGTH length;
+    } s_key_lengths[] = {{16, NUV_AES::KEY_128}, {24, NUV_AES::KEY_192}, {32, NUV_AES::KEY_256}};
+    if (!aes)
+        aes = new NUV_AES;
+    for (const auto& entry : s_key_lengths) {
+        if (entry.bytes != key_length)
+            continue;
+        if (aes->init(NUV_AES::ECB, direction, key, entry.length, nullptr) != 0)
+            NUV_ZSTREAM_INTERNAL_ERROR("Failed to initialize AES");
+        return;
+    }
+    NUV_ZSTREAM_INTERNAL_ERROR("Bad key length, choose 16, 24, or 32");
+}
 
 NUV_ZSTREAM_ERROR_ENUM zlib_error(int zip_status)
 {
@@ -47,18 +98,18 @@ NUV_ZSTREAM_ERROR_ENUM zlib_error(int zip_status)
     }
 }
 
-NUV_AES::KEY_LENGTH aes_key_length(int key_length)
+void store_le32(uint32_t value, unsigned char* bytes)
 {
-    switch (key_length) {
-    case 16:
-        return NUV_AES::KEY_128;
-    case 24:
-        return NUV_AES::KEY_192;
-    case 32:
-        return NUV_AES::KEY_256;
-    default:
-        report_internal_error("Bad key length, choose 16, 24, or 32", "NUV", "nuv_zstream", __LINE__);
-    }
+    for (int i = 0; i < 4; ++i)
+        bytes[i] = static_cast<unsigned char>(value >> (8 * i));
+}
+
+uint32_t load_le32(const unsigned char* bytes)
+{
+    uint32_t value = 0;
+    for (int i = 3; i >= 0; --i)
+        value = (value << 8) | bytes[i];
+    return value;
 }
 
 } // namespace nuv_zstream_detail

@@ -1,4 +1,5 @@
-// Whole-file functions: a file into a container and back, and probes for container headers.
+// Whole-file functions: a file into a container and back, and probes for container headers;
+// with the copy loop and the password key they are built from.
 #include <nuv/nuv_zstream.h>
 
 #include <nuv/nuv_md5.h>
@@ -6,64 +7,6 @@
 #include <host/host_services.h>
 
 namespace {
-
-const int s_key_length = 16;    // passwords always give an AES-128 key
-const int s_copy_piece = 32768; // bytes per read of the copy loop
-
-/// The MD5 digest of `password` (terminator excluded) as a 16-byte key.
-bool key_from_password(const char* password, unsigned char* key)
-{
-    NUV_MD5 md5;
-    md5.update(password, static_cast<unsigned int>(string_length(password)));
-    md5.finalize();
-    return md5.raw_digest(key);
-}
-
-/// Copies `source` to `destination` until the source reports end of file; false when either
-/// stream reports badbit, or when the source can deliver nothing more without reaching end
-/// of file (a stream that failed to open), which would otherwise never end.
-bool copy_stream(std::istream& source, std::ostream& destination)
-{
-    if (source.eof())
-        return true;
-    char buffer[s_copy_piece];
-    bool result = true;
-    while (result) {
-        source.read(buffer, sizeof buffer);
-        const std::streamsize count = source.gcount();
-        destination.write(buffer, count);
-        if (source.bad() || destination.bad())
-            result = false;
-        if (source.eof())
-            break;
-        if (count == 0 && source.fail())
-            result = false;
-    }
-    return result;
-}
-
-bool encrypt_and_compress(const char* input_filename, const char* output_filename, const char* password,
-                          const unsigned char* key, bool compress, bool binary)
-{
-    bool result = true;
-    std::tenvik_ifstream input;
-    input.open(input_filename,
-               std::ios_base::in | (binary ? std::ios_base::binary : std::ios_base::openmode()));
-    unsigned char password_key[s_key_length];
-    if (!input.good()) {
-        result = false;
-    } else if (password && !key_from_password(password, password_key)) {
-        result = false;
-    } else {
-        NUV_ZOFSTREAM output;
-        output.open(output_filename, std::ios_base::binary, compress, password ? password_key : key,
-                    s_key_length, -1, false);
-        result = copy_stream(input, output);
-        output.close(false);
-    }
-    input.close();
-    return result;
-}
 
 /// Opens `filename` with a local reading stream and asks it about the header.
 bool probe(const char* filename, bool encrypted)
@@ -76,37 +19,75 @@ bool probe(const char* filename, bool encrypted)
 
 } // namespace
 
+void nuv_key_from_password(const char* password, unsigned char* key)
+{
+    NUV_MD5 md5;
+    md5.update(password, static_cast<unsigned int>(string_length(password)));
+    md5.finalize();
+    md5.raw_digest(key);
+}
+
+bool nuv_copy_stream(std::istream& source, std::ostream& destination, const NUV_COPY_PROGRESS& progress)
+{
+    if (source.eof())
+        return true;
+    char buffer[NUV_ZSTREAM_DEFAULT_BUFSZ];
+    uint64_t copied = 0;
+    for (;;) {
+        source.read(buffer, sizeof buffer);
+        const std::streamsize count = source.gcount();
+        destination.write(buffer, count);
+        copied += static_cast<uint64_t>(count);
+        if (progress)
+            progress(copied);
+        if (source.bad() || destination.bad())
+            return false;
+        if (source.eof())
+            return true;
+        if (count == 0 && source.fail())
+            return false;
+    }
+}
+
 bool nuv_encrypt_and_compress_file(const char* input_filename, const char* output_filename,
                                    const char* password, bool compress, bool binary)
 {
-    return encrypt_and_compress(input_filename, output_filename, password, nullptr, compress, binary);
+    unsigned char key[NUV_PASSWORD_KEY_LENGTH];
+    if (password)
+        nuv_key_from_password(password, key);
+    return nuv_encrypt_and_compress_file(input_filename, output_filename, password ? key : nullptr, compress,
+                                         binary);
 }
 
 bool nuv_encrypt_and_compress_file(const char* input_filename, const char* output_filename,
                                    const unsigned char* key, bool compress, bool binary)
 {
-    return encrypt_and_compress(input_filename, output_filename, nullptr, key, compress, binary);
+    std::tenvik_ifstream input;
+    input.open(input_filename, std::ios_base::in | (binary ? std::ios_base::binary : std::ios_base::openmode()));
+    if (!input.good())
+        return false; // the output is not created
+    NUV_ZOFSTREAM output;
+    output.open(output_filename, std::ios_base::binary, compress, key, NUV_PASSWORD_KEY_LENGTH, -1, false);
+    const bool result = nuv_copy_stream(input, output);
+    output.close(false);
+    return result;
 }
 
 bool nuv_decrypt_and_decompress_file(const char* input_filename, const char* output_filename,
                                      const char* password, bool binary)
 {
-    bool result = true;
     std::tenvik_ofstream output;
     output.open(output_filename, binary ? std::ios_base::binary : std::ios_base::out);
-    unsigned char key[s_key_length];
-    if (!output.good()) {
-        result = false;
-    } else if (password && !key_from_password(password, key)) {
-        result = false;
-    } else {
-        NUV_ZIFSTREAM input;
-        input.open(input_filename, std::ios_base::binary, password ? key : nullptr, s_key_length);
-        // A container that could not be opened leaves the stream with failbit alone.
-        result = input.is_open() && copy_stream(input, output);
-        input.close();
-    }
-    output.close();
+    if (!output.good())
+        return false; // the input is not opened
+    unsigned char key[NUV_PASSWORD_KEY_LENGTH];
+    if (password)
+        nuv_key_from_password(password, key);
+    NUV_ZIFSTREAM input;
+    input.open(input_filename, std::ios_base::binary, password ? key : nullptr, NUV_PASSWORD_KEY_LENGTH);
+    // A container that could not be opened leaves the stream with failbit alone.
+    const bool result = input.is_open() && nuv_copy_stream(input, output);
+    input.close();
     return result;
 }
 

@@ -2,25 +2,20 @@
 // body through NUV_UNZIP_STREAMBUF, which deciphers and/or inflates it into its get area.
 #include "nuv_zstream_internal.h"
 
-#include <host/host_services.h>
-
 #include <algorithm>
-#include <cstring>
+#include <climits>
 #include <limits>
 #include <string>
 
-#define ZSTREAM_INTERNAL_ERROR(message) report_internal_error(message, "NUV", "nuv_zstream", __LINE__)
+using namespace nuv_zstream_detail;
 
 namespace {
 
 // Bad padding or a cipher text that is not a whole number of blocks, as NUV_AES reports it.
 const int CRYPT_DAMAGED = -7;
 
-uint32_t read_le32(const unsigned char* bytes)
-{
-    return uint32_t(bytes[0]) | (uint32_t(bytes[1]) << 8) | (uint32_t(bytes[2]) << 16) |
-           (uint32_t(bytes[3]) << 24);
-}
+// The longest gzip member name kept; a longer one is cut, its header still skipped whole.
+const size_t MAX_KEPT_NAME = 4096;
 
 } // namespace
 
@@ -28,11 +23,11 @@ uint32_t read_le32(const unsigned char* bytes)
 // NUV_UNZIP_STREAMBUF
 
 NUV_UNZIP_STREAMBUF::NUV_UNZIP_STREAMBUF()
-    : m_istream(nullptr), m_zip_status(0), m_crypt_status(0), m_read_buffer(nullptr),
+    : m_istream(nullptr), m_zip_state(nullptr), m_zip_status(0), m_crypt_status(0), m_read_buffer(nullptr),
       m_zipped_buffer(nullptr), m_crypt_buffer(nullptr), m_zip(false), m_crypt(false), m_aes(nullptr),
-      m_opened(false), m_crypt_next_in(nullptr), m_crypt_avail_in(0), m_crypt_ended(false)
+      m_opened(false), m_crypt_next_in(nullptr), m_crypt_avail_in(0), m_crypt_ended(false), m_gzip(false),
+      m_crc(0), m_trailer_crc(0), m_trailer_size(0), m_trailer_bytes(0), m_end_verified(false)
 {
-    std::memset(&m_zip_state, 0, sizeof(m_zip_state));
 }
 
 NUV_UNZIP_STREAMBUF::~NUV_UNZIP_STREAMBUF()
@@ -40,56 +35,44 @@ NUV_UNZIP_STREAMBUF::~NUV_UNZIP_STREAMBUF()
     close(true);
 }
 
+void NUV_UNZIP_STREAMBUF::reset_results()
+{
+    m_zip_status = m_crypt_status = 0;
+    m_crypt_ended = false;
+    m_crc = m_trailer_crc = m_trailer_size = 0;
+    m_trailer_bytes = 0;
+    m_end_verified = false;
+}
+
 void NUV_UNZIP_STREAMBUF::open(std::istream* source, const unsigned char* key, int key_length, bool zipped,
                                int window_bits)
 {
     if (m_opened)
-        ZSTREAM_INTERNAL_ERROR("!m_opened");
+        NUV_ZSTREAM_INTERNAL_ERROR("!m_opened");
     if (!source)
-        ZSTREAM_INTERNAL_ERROR("Tried to open streambuf with NULL istream");
-    m_zip_status = m_crypt_status = 0;
+        NUV_ZSTREAM_INTERNAL_ERROR("Tried to open streambuf with NULL istream");
+    reset_results();
     m_crypt_next_in = nullptr;
     m_crypt_avail_in = 0;
-    m_crypt_ended = false;
     m_zip = m_crypt = false;
+    m_gzip = zipped && window_bits == RAW_DEFLATE_WINDOW_BITS;
     m_istream = source;
 
-    if (!m_read_buffer)
-        m_read_buffer = new char[NUV_ZSTREAM_PLAIN_BUFSZ];
-    std::memset(m_read_buffer, 0, NUV_ZSTREAM_PLAIN_BUFSZ);
+    allocate_zeroed(m_read_buffer, NUV_ZSTREAM_PLAIN_BUFSZ);
     setg(m_read_buffer, m_read_buffer, m_read_buffer);
-
     if (zipped) {
         m_zip = true;
-        if (!m_zipped_buffer)
-            m_zipped_buffer = new char[NUV_ZSTREAM_DEFAULT_BUFSZ];
-        std::memset(m_zipped_buffer, 0, NUV_ZSTREAM_DEFAULT_BUFSZ);
-        std::memset(&m_zip_state, 0, sizeof(m_zip_state));
-        m_zip_state.zalloc = NUV_ZIP_STREAMBUF::zstream_alloc;
-        m_zip_state.zfree = NUV_ZIP_STREAMBUF::zstream_free;
-        m_zip_state.next_in = reinterpret_cast<Bytef*>(m_zipped_buffer);
-        m_zip_state.avail_in = 0;
-        m_zip_state.next_out = reinterpret_cast<Bytef*>(m_read_buffer);
-        m_zip_state.avail_out = NUV_ZSTREAM_PLAIN_BUFSZ;
+        allocate_zeroed(m_zipped_buffer, NUV_ZSTREAM_DEFAULT_BUFSZ);
+        prepare_zlib_state(m_zip_state, m_zipped_buffer, m_read_buffer, NUV_ZSTREAM_PLAIN_BUFSZ);
         // A failing init stays in m_zip_status: nothing is inflated and last_error() says why.
-        m_zip_status = inflateInit2(&m_zip_state, window_bits);
+        m_zip_status = inflateInit2(m_zip_state, window_bits);
     }
-    if (!key) {
-        m_opened = true;
-        return;
+    if (key) {
+        m_crypt = true;
+        allocate_zeroed(m_crypt_buffer, NUV_ZSTREAM_DEFAULT_BUFSZ);
+        m_crypt_next_in = m_crypt_buffer;
+        prepare_cipher(m_aes, NUV_AES::DECRYPT, key, key_length);
     }
-
-    m_crypt = true;
-    if (!m_crypt_buffer)
-        m_crypt_buffer = new char[NUV_ZSTREAM_DEFAULT_BUFSZ];
-    std::memset(m_crypt_buffer, 0, NUV_ZSTREAM_DEFAULT_BUFSZ);
-    m_crypt_next_in = m_crypt_buffer;
-    m_crypt_avail_in = 0;
-    if (!m_aes)
-        m_aes = new NUV_AES;
-    const NUV_AES::KEY_LENGTH size = nuv_zstream_detail::aes_key_length(key_length);
-    if (m_aes->init(NUV_AES::ECB, NUV_AES::DECRYPT, key, size, nullptr) != 0)
-        ZSTREAM_INTERNAL_ERROR("Failed to initialize AES");
     m_opened = true;
 }
 
@@ -97,7 +80,7 @@ void NUV_UNZIP_STREAMBUF::close(bool free_buffers)
 {
     if (m_opened) {
         if (m_zip)
-            inflateEnd(&m_zip_state);
+            inflateEnd(m_zip_state);
         m_opened = false;
     }
     setg(m_read_buffer, m_read_buffer, m_read_buffer);
@@ -106,9 +89,11 @@ void NUV_UNZIP_STREAMBUF::close(bool free_buffers)
     delete[] m_read_buffer;
     delete[] m_zipped_buffer;
     delete[] m_crypt_buffer;
+    delete[] m_zip_state;
     delete m_aes;
     m_read_buffer = m_zipped_buffer = m_crypt_buffer = nullptr;
     m_crypt_next_in = nullptr;
+    m_zip_state = nullptr;
     m_aes = nullptr;
     setg(nullptr, nullptr, nullptr);
 }
@@ -130,7 +115,7 @@ int NUV_UNZIP_STREAMBUF::underflow()
     else if (m_crypt)
         n = fill_cryptic_buffer(m_read_buffer, NUV_ZSTREAM_PLAIN_BUFSZ);
     else
-        ZSTREAM_INTERNAL_ERROR("underflow: None of the buffers - that shouldn't happen here!");
+        NUV_ZSTREAM_INTERNAL_ERROR("underflow: None of the buffers - that shouldn't happen here!");
     if (n < 1)
         return traits_type::eof();
     setg(m_read_buffer, m_read_buffer, m_read_buffer + n);
@@ -139,26 +124,78 @@ int NUV_UNZIP_STREAMBUF::underflow()
 
 int NUV_UNZIP_STREAMBUF::decompress_buffer(char* out)
 {
+    z_stream& zs = *m_zip_state;
     const uInt bufsz = NUV_ZSTREAM_PLAIN_BUFSZ;
-    m_zip_state.next_out = reinterpret_cast<Bytef*>(out);
-    m_zip_state.avail_out = bufsz;
+    const bool was_inflating = m_zip_status == Z_OK;
+    zs.next_out = reinterpret_cast<Bytef*>(out);
+    zs.avail_out = bufsz;
     // Refill until something comes out: a piece may hold only headers or empty flush
     // blocks, and delivering nothing would end the stream early.
     do {
-        if (m_zip_status == Z_OK && m_zip_state.avail_in == 0)
+        if (m_zip_status == Z_OK && zs.avail_in == 0)
             fill_zipped_buffer(); // never past the end of the data: a gzip trailer follows it
-        while (m_zip_status == Z_OK && m_zip_state.avail_out > 0 && m_zip_state.avail_in > 0)
-            m_zip_status = inflate(&m_zip_state, Z_SYNC_FLUSH);
-    } while (m_zip_status == Z_OK && m_zip_state.avail_out == bufsz && m_istream->good());
-    if (m_zip_state.avail_out > bufsz)
-        ZSTREAM_INTERNAL_ERROR("bufsz >= m_zip_state.avail_out");
-    return static_cast<int>(bufsz - m_zip_state.avail_out);
+        while (m_zip_status == Z_OK && zs.avail_out > 0 && zs.avail_in > 0)
+            m_zip_status = inflate(&zs, Z_SYNC_FLUSH);
+    } while (m_zip_status == Z_OK && zs.avail_out == bufsz && m_istream->good());
+    if (zs.avail_out > bufsz)
+        NUV_ZSTREAM_INTERNAL_ERROR("bufsz >= m_zip_state.avail_out");
+    const uInt produced = bufsz - zs.avail_out;
+    if (m_gzip)
+        m_crc = static_cast<uint32_t>(crc32(m_crc, reinterpret_cast<const Bytef*>(out), produced));
+    if (was_inflating && m_zip_status == Z_STREAM_END)
+        finish_zip_body();
+    return static_cast<int>(produced);
+}
+
+// The zlib stream has ended (zlib has checked its Adler-32): read a gzip member's trailer
+// and check it against the data, then make sure nothing follows the body.
+void NUV_UNZIP_STREAMBUF::finish_zip_body()
+{
+    const bool trailer_matches = !m_gzip || read_gzip_trailer();
+    m_end_verified = trailer_matches && nothing_after_zip_body();
+}
+
+// Takes the 8 trailer bytes right after the deflate data: first what the reader already
+// holds beyond the end of that data, then the file. True when they match the data.
+bool NUV_UNZIP_STREAMBUF::read_gzip_trailer()
+{
+    z_stream& zs = *m_zip_state;
+    unsigned char trailer[GZIP_TRAILER_LENGTH];
+    const uInt held = std::min<uInt>(zs.avail_in, GZIP_TRAILER_LENGTH);
+    std::memcpy(trailer, zs.next_in, held);
+    zs.next_in += held;
+    zs.avail_in -= held;
+    std::streamsize have = held;
+    if (have < GZIP_TRAILER_LENGTH && m_istream->good()) {
+        m_istream->read(reinterpret_cast<char*>(trailer) + have, GZIP_TRAILER_LENGTH - have);
+        have += m_istream->gcount();
+    }
+    m_trailer_bytes = static_cast<int>(have);
+    if (have >= 4)
+        m_trailer_crc = load_le32(trailer);
+    if (have < GZIP_TRAILER_LENGTH)
+        return false;
+    m_trailer_size = load_le32(trailer + 4);
+    return m_trailer_crc == m_crc && m_trailer_size == static_cast<uint32_t>(zs.total_out);
+}
+
+// Whether the file ends with the body: no bytes left after the zlib stream, and for the
+// encrypted kind, nothing but the padded final block deciphering after it.
+bool NUV_UNZIP_STREAMBUF::nothing_after_zip_body()
+{
+    if (m_zip_state->avail_in > 0)
+        return false;
+    if (!m_crypt)
+        return traits_type::eq_int_type(m_istream->peek(), traits_type::eof());
+    if (fill_cryptic_buffer(m_zipped_buffer, NUV_ZSTREAM_DEFAULT_BUFSZ) > 0)
+        return false;
+    return m_crypt_ended && m_crypt_status == 0;
 }
 
 void NUV_UNZIP_STREAMBUF::fill_zipped_buffer()
 {
     if (!m_istream)
-        ZSTREAM_INTERNAL_ERROR("File input stream is invalid (NULL) in fill_zipped_buffer");
+        NUV_ZSTREAM_INTERNAL_ERROR("File input stream is invalid (NULL) in fill_zipped_buffer");
     if (!m_istream->good())
         return;
     int n = 0;
@@ -168,8 +205,8 @@ void NUV_UNZIP_STREAMBUF::fill_zipped_buffer()
         m_istream->read(m_zipped_buffer, NUV_ZSTREAM_DEFAULT_BUFSZ);
         n = static_cast<int>(m_istream->gcount());
     }
-    m_zip_state.next_in = reinterpret_cast<Bytef*>(m_zipped_buffer);
-    m_zip_state.avail_in = static_cast<uInt>(n);
+    m_zip_state->next_in = reinterpret_cast<Bytef*>(m_zipped_buffer);
+    m_zip_state->avail_in = static_cast<uInt>(n);
 }
 
 // Reads the next piece of cipher text; returns whether it ends the body with the padded
@@ -177,7 +214,7 @@ void NUV_UNZIP_STREAMBUF::fill_zipped_buffer()
 bool NUV_UNZIP_STREAMBUF::read_piece()
 {
     if (!m_istream)
-        ZSTREAM_INTERNAL_ERROR("File input stream is invalid (NULL) in fill_cryptic_buffer");
+        NUV_ZSTREAM_INTERNAL_ERROR("File input stream is invalid (NULL) in fill_cryptic_buffer");
     int count = 0;
     if (m_istream->good()) {
         m_istream->read(m_crypt_buffer, NUV_ZSTREAM_DEFAULT_BUFSZ);
@@ -216,7 +253,7 @@ int NUV_UNZIP_STREAMBUF::fill_cryptic_buffer(char* out, unsigned bufsz)
         const int c =
             std::min(m_crypt_avail_in, static_cast<int>(room & ~unsigned(NUV_MIN_ENCR_BLOCK_SIZE - 1)));
         if (c < 1)
-            ZSTREAM_INTERNAL_ERROR("So far can't handle chunks < 16");
+            NUV_ZSTREAM_INTERNAL_ERROR("So far can't handle chunks < 16");
         const int r = m_aes->block_decrypt(reinterpret_cast<const unsigned char*>(m_crypt_next_in), c,
                                            reinterpret_cast<unsigned char*>(out));
         if (r <= 0) {
@@ -234,6 +271,9 @@ int NUV_UNZIP_STREAMBUF::fill_cryptic_buffer(char* out, unsigned bufsz)
         if (r >= 0) {
             m_crypt_next_in += NUV_MIN_ENCR_BLOCK_SIZE;
             room -= static_cast<unsigned>(r);
+            // Without zlib the padded block is the body's only check; with it, the end of
+            // the zlib stream decides (finish_zip_body).
+            m_end_verified = !m_zip;
         } else {
             m_crypt_status = r;
         }
@@ -241,7 +281,7 @@ int NUV_UNZIP_STREAMBUF::fill_cryptic_buffer(char* out, unsigned bufsz)
         m_crypt_status = CRYPT_DAMAGED; // the whole blocks of a damaged last piece are out
     }
     if (room > bufsz)
-        ZSTREAM_INTERNAL_ERROR("bufsz >= static_cast<UINT>(avail_out)");
+        NUV_ZSTREAM_INTERNAL_ERROR("bufsz >= static_cast<UINT>(avail_out)");
     return static_cast<int>(bufsz - room);
 }
 
@@ -250,7 +290,7 @@ int NUV_UNZIP_STREAMBUF::fill_cryptic_buffer(char* out, unsigned bufsz)
 
 NUV_ZIFSTREAM::NUV_ZIFSTREAM(const char* filename, int mode, const unsigned char* key, int key_length)
     : std::basic_istream<char>(nullptr), m_unzip_buf(nullptr), m_compressed(false), m_encrypted(false),
-      m_gzip(false), m_gzip_crc(0), m_gzip_data_size(0), m_last_error(NUV_ZSTREAM_OK)
+      m_gzip(false), m_gzip_crc(0), m_gzip_data_size(0), m_last_error(NUV_ZSTREAM_OK), m_header_length(0)
 {
     if (filename)
         open(filename, mode, key, key_length);
@@ -270,11 +310,11 @@ NUV_ZIFSTREAM::~NUV_ZIFSTREAM()
 void NUV_ZIFSTREAM::open(const char* filename, int mode, const unsigned char* key, int key_length)
 {
     if (!filename)
-        ZSTREAM_INTERNAL_ERROR("NULL input stream filename");
+        NUV_ZSTREAM_INTERNAL_ERROR("NULL input stream filename");
     if (m_file.is_open()) {
         std::string text;
         string_printf(&text, "Close the previously opened stream before reopening as %s!", filename);
-        ZSTREAM_INTERNAL_ERROR(text.c_str());
+        NUV_ZSTREAM_INTERNAL_ERROR(text.c_str());
     }
     refresh();
     m_file.clear();
@@ -294,7 +334,7 @@ void NUV_ZIFSTREAM::open(const char* filename, int mode, const unsigned char* ke
                 m_unzip_buf = new NUV_UNZIP_STREAMBUF;
             init(m_unzip_buf);
             m_unzip_buf->open(&m_file, m_encrypted ? key : nullptr, m_encrypted ? key_length : 0,
-                              m_compressed, m_gzip ? -15 : 15);
+                              m_compressed, m_gzip ? RAW_DEFLATE_WINDOW_BITS : ZLIB_WINDOW_BITS);
         }
     } else {
         m_file.open(filename, mode);
@@ -360,7 +400,7 @@ NUV_ZSTREAM_ERROR_ENUM NUV_ZIFSTREAM::last_error()
     if (m_encrypted && error == NUV_ZSTREAM_OK && m_unzip_buf->m_crypt_status != 0)
         error = NUV_ZSTREAM_CRYPT_ERROR;
     if (m_compressed && error == NUV_ZSTREAM_OK)
-        error = nuv_zstream_detail::zlib_error(m_unzip_buf->m_zip_status);
+        error = zlib_error(m_unzip_buf->m_zip_status);
     return error;
 }
 
@@ -380,11 +420,37 @@ bool NUV_ZIFSTREAM::test_header(const unsigned char* bytes, int count)
     return true;
 }
 
+NUV_ZSTREAM_KIND NUV_ZIFSTREAM::kind() const
+{
+    if (m_gzip)
+        return NUV_ZSTREAM_KIND_GZIP;
+    if (m_compressed)
+        return m_encrypted ? NUV_ZSTREAM_KIND_COMPRESSED_ENCRYPTED : NUV_ZSTREAM_KIND_COMPRESSED;
+    return m_encrypted ? NUV_ZSTREAM_KIND_ENCRYPTED : NUV_ZSTREAM_KIND_PLAIN;
+}
+
+int NUV_ZIFSTREAM::header_length() const
+{
+    return m_header_length;
+}
+
+const std::string& NUV_ZIFSTREAM::gzip_name() const
+{
+    return m_gzip_name;
+}
+
+bool NUV_ZIFSTREAM::verified_end() const
+{
+    return m_unzip_buf && (m_compressed || m_encrypted) && m_unzip_buf->m_end_verified;
+}
+
 bool NUV_ZIFSTREAM::read_header(const char* filename)
 {
     if (!filename)
-        ZSTREAM_INTERNAL_ERROR("NULL input stream filename");
+        NUV_ZSTREAM_INTERNAL_ERROR("NULL input stream filename");
     m_compressed = m_encrypted = m_gzip = false;
+    m_header_length = 0;
+    m_gzip_name.clear();
     m_file.open(filename, std::ios_base::binary);
     if (!m_file.good()) {
         close_file();
@@ -403,17 +469,20 @@ bool NUV_ZIFSTREAM::read_header(const char* filename)
     } else {
         close_file();
     }
+    if ((m_compressed || m_encrypted) && m_file.good())
+        m_header_length = static_cast<int>(std::min<std::streamoff>(m_file.tellg(), INT_MAX));
     return m_compressed || m_encrypted;
 }
 
-// Skips the rest of a gzip member header after ID1 ID2 CM; false when the file ends inside it.
+// Skips the rest of a gzip member header after ID1 ID2 CM, keeping the name; false when the
+// file ends inside it.
 bool NUV_ZIFSTREAM::skip_gzip_header()
 {
     unsigned char fixed[7]; // FLG, MTIME (4), XFL, OS
     if (!m_file.read(reinterpret_cast<char*>(fixed), sizeof(fixed)))
         return false;
     const unsigned flags = fixed[0];
-    if (flags & 4) {
+    if (flags & GZIP_FEXTRA) {
         unsigned char xlen[2];
         if (!m_file.read(reinterpret_cast<char*>(xlen), 2))
             return false;
@@ -422,14 +491,11 @@ bool NUV_ZIFSTREAM::skip_gzip_header()
         if (m_file.gcount() != length)
             return false;
     }
-    for (unsigned flag : {8u, 16u}) {
-        if (!(flags & flag))
-            continue;
-        m_file.ignore(std::numeric_limits<std::streamsize>::max(), 0);
-        if (m_file.eof())
-            return false;
-    }
-    if (flags & 2) {
+    if ((flags & GZIP_FNAME) && !skip_zero_terminated(&m_gzip_name))
+        return false;
+    if ((flags & GZIP_FCOMMENT) && !skip_zero_terminated(nullptr))
+        return false;
+    if (flags & GZIP_FHCRC) {
         m_file.ignore(2);
         if (m_file.gcount() != 2)
             return false;
@@ -437,25 +503,28 @@ bool NUV_ZIFSTREAM::skip_gzip_header()
     return true;
 }
 
-// The gzip trailer is the 8 bytes right after the deflate data: first whatever the reader
-// already holds beyond the end of that data, then the file.
+// Skips a zero-terminated header field, appending its first MAX_KEPT_NAME characters to
+// `kept` when that is not null; false when the file ends first.
+bool NUV_ZIFSTREAM::skip_zero_terminated(std::string* kept)
+{
+    for (int c = m_file.get(); c != traits_type::eof(); c = m_file.get()) {
+        if (c == 0)
+            return true;
+        if (kept && kept->size() < MAX_KEPT_NAME)
+            kept->push_back(static_cast<char>(c));
+    }
+    return false;
+}
+
+// The trailer was taken from the file when the member's deflate data ended.
 void NUV_ZIFSTREAM::read_footer()
 {
-    if (!m_gzip || !m_unzip_buf || m_unzip_buf->m_zip_status != Z_STREAM_END)
+    if (!m_gzip || !m_unzip_buf)
         return;
-    unsigned char trailer[8];
-    const z_stream& zs = m_unzip_buf->m_zip_state;
-    size_t have = std::min<size_t>(zs.avail_in, sizeof(trailer));
-    std::memcpy(trailer, zs.next_in, have);
-    if (have < sizeof(trailer) && m_file.good()) {
-        m_file.read(reinterpret_cast<char*>(trailer + have),
-                    static_cast<std::streamsize>(sizeof(trailer) - have));
-        have += static_cast<size_t>(m_file.gcount());
-    }
-    if (have >= 4)
-        m_gzip_crc = read_le32(trailer);
-    if (have >= 8)
-        m_gzip_data_size = read_le32(trailer + 4);
+    if (m_unzip_buf->m_trailer_bytes >= 4)
+        m_gzip_crc = m_unzip_buf->m_trailer_crc;
+    if (m_unzip_buf->m_trailer_bytes >= GZIP_TRAILER_LENGTH)
+        m_gzip_data_size = m_unzip_buf->m_trailer_size;
 }
 
 void NUV_ZIFSTREAM::refresh()
@@ -465,7 +534,7 @@ void NUV_ZIFSTREAM::refresh()
     m_last_error = NUV_ZSTREAM_OK;
     // The buffer's results describe the previous file until it is opened again.
     if (m_unzip_buf)
-        m_unzip_buf->m_zip_status = m_unzip_buf->m_crypt_status = 0;
+        m_unzip_buf->reset_results();
 }
 
 void NUV_ZIFSTREAM::close_file()

@@ -3,35 +3,19 @@
 // after it.
 #include "nuv_zstream_internal.h"
 
-#include <host/host_services.h>
-
 #include <algorithm>
-#include <cstring>
 #include <string>
 
-#define ZSTREAM_INTERNAL_ERROR(message) report_internal_error(message, "NUV", "nuv_zstream", __LINE__)
-
-namespace {
-
-// Writes `value` as 4 bytes, least significant first.
-void write_le32(std::ostream& os, uint32_t value)
-{
-    const char bytes[4] = {char(value & 0xFF), char((value >> 8) & 0xFF), char((value >> 16) & 0xFF),
-                           char((value >> 24) & 0xFF)};
-    os.write(bytes, 4);
-}
-
-} // namespace
+using namespace nuv_zstream_detail;
 
 // ---------------------------------------------------------------------------------------
 // NUV_ZIP_STREAMBUF
 
 NUV_ZIP_STREAMBUF::NUV_ZIP_STREAMBUF()
-    : m_ostream(nullptr), m_zip_status(0), m_crypt_status(0), m_write_buffer(nullptr),
+    : m_ostream(nullptr), m_zip_state(nullptr), m_zip_status(0), m_crypt_status(0), m_write_buffer(nullptr),
       m_zipped_buffer(nullptr), m_crypt_buffer(nullptr), m_zip(false), m_crypt(false), m_aes(nullptr),
       m_crc(0), m_opened(false), m_crypt_leftover(0)
 {
-    std::memset(&m_zip_state, 0, sizeof(m_zip_state));
 }
 
 NUV_ZIP_STREAMBUF::~NUV_ZIP_STREAMBUF()
@@ -43,47 +27,29 @@ void NUV_ZIP_STREAMBUF::open(std::ostream* os, const unsigned char* key, int key
                              int window_bits)
 {
     if (!os)
-        ZSTREAM_INTERNAL_ERROR("Do not open to NULL ostream!");
+        NUV_ZSTREAM_INTERNAL_ERROR("Do not open to NULL ostream!");
     if (m_opened)
-        ZSTREAM_INTERNAL_ERROR("!m_opened");
+        NUV_ZSTREAM_INTERNAL_ERROR("!m_opened");
     m_zip_status = m_crypt_status = 0;
     m_crc = 0;
     m_crypt_leftover = 0;
     m_zip = m_crypt = false;
     m_ostream = os;
 
-    if (!m_write_buffer)
-        m_write_buffer = new char[NUV_ZSTREAM_PLAIN_BUFSZ];
-    std::memset(m_write_buffer, 0, NUV_ZSTREAM_PLAIN_BUFSZ);
+    allocate_zeroed(m_write_buffer, NUV_ZSTREAM_PLAIN_BUFSZ);
     setp(m_write_buffer, m_write_buffer + NUV_ZSTREAM_PLAIN_BUFSZ);
-
     if (level != 0) {
         m_zip = true;
-        if (!m_zipped_buffer)
-            m_zipped_buffer = new char[NUV_ZSTREAM_DEFAULT_BUFSZ];
-        std::memset(m_zipped_buffer, 0, NUV_ZSTREAM_DEFAULT_BUFSZ);
-        std::memset(&m_zip_state, 0, sizeof(m_zip_state));
-        m_zip_state.zalloc = zstream_alloc;
-        m_zip_state.zfree = zstream_free;
-        m_zip_state.next_in = reinterpret_cast<Bytef*>(m_write_buffer);
-        m_zip_state.avail_in = 0;
-        m_zip_state.next_out = reinterpret_cast<Bytef*>(m_zipped_buffer);
-        m_zip_state.avail_out = NUV_ZSTREAM_DEFAULT_BUFSZ;
-        const int zlib_level = level == s_stored_level ? Z_NO_COMPRESSION : std::min(level, 9);
+        allocate_zeroed(m_zipped_buffer, NUV_ZSTREAM_DEFAULT_BUFSZ);
+        prepare_zlib_state(m_zip_state, m_write_buffer, m_zipped_buffer, NUV_ZSTREAM_DEFAULT_BUFSZ);
+        const int zlib_level = level == STORED_BLOCKS_LEVEL ? Z_NO_COMPRESSION : std::min(level, 9);
         // A failing init (a level below -1) stays in m_zip_status; writes then fail.
-        m_zip_status = deflateInit2(&m_zip_state, zlib_level, Z_DEFLATED, window_bits, 8, Z_DEFAULT_STRATEGY);
+        m_zip_status = deflateInit2(m_zip_state, zlib_level, Z_DEFLATED, window_bits, 8, Z_DEFAULT_STRATEGY);
     }
-
     if (key) {
         m_crypt = true;
-        if (!m_crypt_buffer)
-            m_crypt_buffer = new unsigned char[NUV_ZSTREAM_DEFAULT_BUFSZ];
-        std::memset(m_crypt_buffer, 0, NUV_ZSTREAM_DEFAULT_BUFSZ);
-        if (!m_aes)
-            m_aes = new NUV_AES;
-        const NUV_AES::KEY_LENGTH size = nuv_zstream_detail::aes_key_length(key_length);
-        if (m_aes->init(NUV_AES::ECB, NUV_AES::ENCRYPT, key, size, nullptr) != 0)
-            ZSTREAM_INTERNAL_ERROR("Failed to initialize AES");
+        allocate_zeroed(m_crypt_buffer, NUV_ZSTREAM_DEFAULT_BUFSZ);
+        prepare_cipher(m_aes, NUV_AES::ENCRYPT, key, key_length);
     }
     m_opened = true;
 }
@@ -92,14 +58,16 @@ void NUV_ZIP_STREAMBUF::close(bool free_buffers)
 {
     // The zlib state lives from open to close only; a second close leaves the status alone.
     if (m_opened && m_zip)
-        m_zip_status = deflateEnd(&m_zip_state);
+        m_zip_status = deflateEnd(m_zip_state);
     m_opened = false;
     setp(m_write_buffer, m_write_buffer);
     if (!free_buffers)
         return;
     delete[] m_write_buffer;
     delete[] m_zipped_buffer;
+    delete[] m_zip_state;
     m_write_buffer = m_zipped_buffer = nullptr;
+    m_zip_state = nullptr;
     if (m_crypt_buffer) {
         delete[] m_crypt_buffer;
         delete m_aes;
@@ -122,12 +90,12 @@ int NUV_ZIP_STREAMBUF::overflow(int c)
     if (!m_opened)
         return traits_type::eof();
     if (pptr() < pbase())
-        ZSTREAM_INTERNAL_ERROR("this->pptr() >= this->pbase()");
+        NUV_ZSTREAM_INTERNAL_ERROR("this->pptr() >= this->pbase()");
     const int n = static_cast<int>(pptr() - pbase());
     if (!m_zip && !m_crypt)
-        ZSTREAM_INTERNAL_ERROR("Non-zip AND non-crypt buffer should not be here!");
+        NUV_ZSTREAM_INTERNAL_ERROR("Non-zip AND non-crypt buffer should not be here!");
     if (m_zip) {
-        if (!compress_buffer(pbase(), n))
+        if (!compress_buffer(pbase(), n, Z_NO_FLUSH))
             return traits_type::eof();
     } else if (!encrypt_buffer(pbase(), n, false)) {
         return traits_type::eof();
@@ -152,18 +120,25 @@ int NUV_ZIP_STREAMBUF::sync()
     return 0;
 }
 
-bool NUV_ZIP_STREAMBUF::compress_buffer(const char* buf, int length)
+// The one deflate loop, for writes (Z_NO_FLUSH), flushes (Z_SYNC_FLUSH) and the end of the
+// body (Z_FINISH). A write sends the zipped buffer on whenever it is full; a flush sends
+// every call's output at once, and only the call that ends the zlib stream lets the cipher
+// pad.
+bool NUV_ZIP_STREAMBUF::compress_buffer(const char* buf, int length, int flush_mode)
 {
-    m_zip_state.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(buf));
-    m_zip_state.avail_in = static_cast<uInt>(length);
-    m_crc =
-        static_cast<uint32_t>(crc32(m_crc, reinterpret_cast<const Bytef*>(buf), static_cast<uInt>(length)));
-    while (m_zip_state.avail_in > 0) {
-        if (m_zip_status != Z_OK)
+    z_stream& zs = *m_zip_state;
+    zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(buf));
+    zs.avail_in = static_cast<uInt>(length);
+    m_crc = static_cast<uint32_t>(crc32(m_crc, zs.next_in, zs.avail_in));
+    while (m_zip_status == Z_OK && (zs.avail_in > 0 || flush_mode == Z_FINISH)) {
+        m_zip_status = deflate(&zs, flush_mode);
+        if (m_zip_status != Z_OK && m_zip_status != Z_STREAM_END)
             break;
-        m_zip_status = deflate(&m_zip_state, Z_NO_FLUSH);
-        if ((m_zip_status == Z_OK || m_zip_status == Z_STREAM_END) && m_zip_state.avail_out == 0)
-            flush_zipped_buffer(NUV_ZSTREAM_DEFAULT_BUFSZ, false);
+        if (zs.avail_out > static_cast<uInt>(NUV_ZSTREAM_DEFAULT_BUFSZ))
+            NUV_ZSTREAM_INTERNAL_ERROR("NUV_ZSTREAM_DEFAULT_BUFSZ >= m_zip_state.avail_out");
+        if (flush_mode != Z_NO_FLUSH || zs.avail_out == 0)
+            flush_zipped_buffer(NUV_ZSTREAM_DEFAULT_BUFSZ - static_cast<int>(zs.avail_out),
+                                m_zip_status == Z_STREAM_END);
     }
     return m_zip_status == Z_OK;
 }
@@ -171,7 +146,7 @@ bool NUV_ZIP_STREAMBUF::compress_buffer(const char* buf, int length)
 void NUV_ZIP_STREAMBUF::flush_zipped_buffer(int length, bool final)
 {
     if (!m_ostream)
-        ZSTREAM_INTERNAL_ERROR("File output stream is invalid (NULL) in flush");
+        NUV_ZSTREAM_INTERNAL_ERROR("File output stream is invalid (NULL) in flush");
     // A failed file keeps the zipped buffer full, so the next deflate reports Z_BUF_ERROR.
     if (!m_ostream->good())
         return;
@@ -179,14 +154,14 @@ void NUV_ZIP_STREAMBUF::flush_zipped_buffer(int length, bool final)
         encrypt_buffer(m_zipped_buffer, length, final);
     else
         m_ostream->write(m_zipped_buffer, length);
-    m_zip_state.avail_out = static_cast<uInt>(NUV_ZSTREAM_DEFAULT_BUFSZ - m_crypt_leftover);
-    m_zip_state.next_out = reinterpret_cast<Bytef*>(m_zipped_buffer + m_crypt_leftover);
+    m_zip_state->avail_out = static_cast<uInt>(NUV_ZSTREAM_DEFAULT_BUFSZ - m_crypt_leftover);
+    m_zip_state->next_out = reinterpret_cast<Bytef*>(m_zipped_buffer + m_crypt_leftover);
 }
 
 bool NUV_ZIP_STREAMBUF::encrypt_buffer(char* buf, int length, bool final)
 {
     if (buf != m_write_buffer && buf != m_zipped_buffer)
-        ZSTREAM_INTERNAL_ERROR("buf == m_write_buffer || buf == m_zipped_buffer");
+        NUV_ZSTREAM_INTERNAL_ERROR("buf == m_write_buffer || buf == m_zipped_buffer");
     int remaining = length;
     char* p = buf;
     while (remaining > 0) {
@@ -200,9 +175,9 @@ bool NUV_ZIP_STREAMBUF::encrypt_buffer(char* buf, int length, bool final)
         p += done;
         m_crypt_leftover = chunk - done;
         if (m_crypt_leftover < 0)
-            ZSTREAM_INTERNAL_ERROR("m_crypt_leftover >= 0");
+            NUV_ZSTREAM_INTERNAL_ERROR("m_crypt_leftover >= 0");
         if (m_crypt_leftover > NUV_MIN_ENCR_BLOCK_SIZE)
-            ZSTREAM_INTERNAL_ERROR("m_crypt_leftover <= NUV_MIN_ENCR_BLOCK_SIZE");
+            NUV_ZSTREAM_INTERNAL_ERROR("m_crypt_leftover <= NUV_MIN_ENCR_BLOCK_SIZE");
         if (done > 0)
             flush_cryptic_buffer(done);
         if (m_crypt_leftover > 0 && remaining == m_crypt_leftover) {
@@ -227,7 +202,7 @@ bool NUV_ZIP_STREAMBUF::encrypt_buffer(char* buf, int length, bool final)
 void NUV_ZIP_STREAMBUF::flush_cryptic_buffer(int length)
 {
     if (!m_ostream)
-        ZSTREAM_INTERNAL_ERROR("File output stream is invalid (NULL) in flush");
+        NUV_ZSTREAM_INTERNAL_ERROR("File output stream is invalid (NULL) in flush");
     if (m_ostream->good())
         m_ostream->write(reinterpret_cast<const char*>(m_crypt_buffer), length);
 }
@@ -235,39 +210,24 @@ void NUV_ZIP_STREAMBUF::flush_cryptic_buffer(int length)
 void NUV_ZIP_STREAMBUF::flush(int flush_mode)
 {
     if (!m_opened)
-        ZSTREAM_INTERNAL_ERROR("Trying to flush closed buffer");
+        NUV_ZSTREAM_INTERNAL_ERROR("Trying to flush closed buffer");
     if (!m_ostream)
-        ZSTREAM_INTERNAL_ERROR("File output stream is invalid (NULL) in flush");
+        NUV_ZSTREAM_INTERNAL_ERROR("File output stream is invalid (NULL) in flush");
     if (pptr() < pbase())
-        ZSTREAM_INTERNAL_ERROR("this->pptr() >= this->pbase()");
+        NUV_ZSTREAM_INTERNAL_ERROR("this->pptr() >= this->pbase()");
     const int n = static_cast<int>(pptr() - pbase());
 
     if (m_zip) {
-        m_zip_state.next_in = reinterpret_cast<Bytef*>(pbase());
-        m_zip_state.avail_in = static_cast<uInt>(n);
-        m_crc = static_cast<uint32_t>(
-            crc32(m_crc, reinterpret_cast<const Bytef*>(pbase()), static_cast<uInt>(n)));
-        for (;;) {
-            if ((m_zip_state.avail_in == 0 && flush_mode != Z_FINISH) || m_zip_status != Z_OK)
-                break;
-            m_zip_status = deflate(&m_zip_state, flush_mode);
-            if (m_zip_status != Z_OK && m_zip_status != Z_STREAM_END)
-                continue;
-            if (m_zip_state.avail_out > static_cast<uInt>(NUV_ZSTREAM_DEFAULT_BUFSZ))
-                ZSTREAM_INTERNAL_ERROR("NUV_ZSTREAM_DEFAULT_BUFSZ >= m_zip_state.avail_out");
-            // Every call's output goes on at once; only the call that ends the stream pads.
-            flush_zipped_buffer(NUV_ZSTREAM_DEFAULT_BUFSZ - static_cast<int>(m_zip_state.avail_out),
-                                m_zip_status == Z_STREAM_END);
-        }
+        compress_buffer(pbase(), n, flush_mode);
     } else {
         if (!m_crypt)
-            ZSTREAM_INTERNAL_ERROR("flush: Non-zip AND non-crypt buffer should not be here!");
+            NUV_ZSTREAM_INTERNAL_ERROR("flush: Non-zip AND non-crypt buffer should not be here!");
         encrypt_buffer(pbase(), n, flush_mode == Z_FINISH);
     }
 
     restart_put_area();
     if (!m_ostream->good())
-        ZSTREAM_INTERNAL_ERROR("File output stream not good anymore in flush");
+        NUV_ZSTREAM_INTERNAL_ERROR("File output stream not good anymore in flush");
     m_ostream->flush();
     if (m_zip_status == Z_STREAM_END)
         m_zip_status = Z_OK;
@@ -311,26 +271,26 @@ void NUV_ZOFSTREAM::open(const char* filename, int mode, bool compress, const un
                          int key_length, int level, bool gzip)
 {
     if (!filename)
-        ZSTREAM_INTERNAL_ERROR("NULL output stream filename");
+        NUV_ZSTREAM_INTERNAL_ERROR("NULL output stream filename");
     if (mode & std::ios_base::in)
-        ZSTREAM_INTERNAL_ERROR("Input mode is illegal for output stream");
+        NUV_ZSTREAM_INTERNAL_ERROR("Input mode is illegal for output stream");
     m_gzip = false;
     const bool encrypt = key != nullptr;
     if (!compress) {
         level = 0;
         gzip = false;
     } else if (level == 0) {
-        level = NUV_ZIP_STREAMBUF::s_stored_level;
+        level = STORED_BLOCKS_LEVEL;
     } else if (level < -1) {
         level = -2; // stays invalid for deflateInit2, never the stored-blocks marker
     }
     if (m_file.is_open()) {
         std::string text;
         string_printf(&text, "Close the previously opened stream before reopening as %s!", filename);
-        ZSTREAM_INTERNAL_ERROR(text.c_str());
+        NUV_ZSTREAM_INTERNAL_ERROR(text.c_str());
     }
     if (gzip && encrypt)
-        ZSTREAM_INTERNAL_ERROR("Gzip framing cannot be combined with a key");
+        NUV_ZSTREAM_INTERNAL_ERROR("Gzip framing cannot be combined with a key");
 
     m_file.clear();
     clear();
@@ -346,7 +306,7 @@ void NUV_ZOFSTREAM::open(const char* filename, int mode, bool compress, const un
         if (!m_zip_buf)
             m_zip_buf = new NUV_ZIP_STREAMBUF;
         init(m_zip_buf);
-        m_zip_buf->open(&m_file, key, key_length, level, gzip ? -15 : 15);
+        m_zip_buf->open(&m_file, key, key_length, level, gzip ? RAW_DEFLATE_WINDOW_BITS : ZLIB_WINDOW_BITS);
         add_header(compress, encrypt, gzip);
     }
     clear(m_file.rdstate());
@@ -386,7 +346,7 @@ NUV_ZSTREAM_ERROR_ENUM NUV_ZOFSTREAM::last_error()
     const int zip_status = m_zip_buf->m_zip_status;
     if (zip_status == Z_OK || zip_status == Z_STREAM_END)
         return m_zip_buf->m_crypt_status != 0 ? NUV_ZSTREAM_CRYPT_ERROR : NUV_ZSTREAM_OK;
-    return nuv_zstream_detail::zlib_error(zip_status);
+    return zlib_error(zip_status);
 }
 
 void NUV_ZOFSTREAM::add_header(bool compress, bool encrypt, bool gzip)
@@ -406,8 +366,10 @@ void NUV_ZOFSTREAM::add_header(bool compress, bool encrypt, bool gzip)
 NUV_ZOFSTREAM& NUV_ZOFSTREAM::add_footer()
 {
     if (m_gzip) {
-        write_le32(m_file, m_zip_buf->m_crc);
-        write_le32(m_file, static_cast<uint32_t>(m_zip_buf->m_zip_state.total_in));
+        unsigned char trailer[GZIP_TRAILER_LENGTH];
+        store_le32(m_zip_buf->m_crc, trailer);
+        store_le32(static_cast<uint32_t>(m_zip_buf->m_zip_state->total_in), trailer + 4);
+        m_file.write(reinterpret_cast<const char*>(trailer), sizeof trailer);
     }
     return *this;
 }
