@@ -1,0 +1,97 @@
+// Pieces shared by the nuvz commands: exit codes, argument parsing, messages, the output
+// file's clean-up and the progress line.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+namespace nuvz {
+
+/// Exit codes of every command.
+enum EXIT_CODE { EXIT_OK = 0, EXIT_FILE = 1, EXIT_USAGE = 2, EXIT_DECODE = 3 };
+
+/// The commands; each takes the arguments after its name and returns an exit code.
+int command_pack(const std::vector<std::string>& args);
+int command_unpack(const std::vector<std::string>& args);
+int command_info(const std::vector<std::string>& args);
+int command_md5(const std::vector<std::string>& args);
+
+/// Command-line arguments split into flags, options with a value and positional arguments.
+struct ARGS {
+    std::set<std::string> flags;
+    std::map<std::string, std::string> values;
+    std::vector<std::string> positional;
+};
+
+/// Splits `args` by the flags and value options a command accepts ("--name value" or
+/// "--name=value"; "--" ends the options; "-" is positional). Returns an error text, empty
+/// on success.
+std::string parse_args(const std::vector<std::string>& args, const std::set<std::string>& flag_names,
+                       const std::set<std::string>& value_names, ARGS* out);
+
+/// Prints a usage error with a pointer to --help; returns EXIT_USAGE.
+int usage_error(const std::string& text);
+/// Prints "nuvz: NAME: TEXT".
+void file_error(const std::string& name, const std::string& text);
+
+/// Why `name` cannot be read as a regular file, or an empty text when it can be.
+std::string unreadable_reason(const std::string& name);
+/// Size of a regular file, 0 for anything else.
+uint64_t file_size(const std::string& name);
+/// Checks IN and OUT of pack and unpack (IN readable, not the same file as OUT); prints the
+/// problem and returns its exit code, or EXIT_OK.
+int check_files(const std::string& in, const std::string& out);
+
+/// The AES key of pack and unpack: empty for none, else 16, 24 or 32 bytes.
+using KEY = std::vector<unsigned char>;
+/// Fills `key` from --password (the library's password key) or --key-hex; returns an
+/// error text, empty on success.
+std::string resolve_key(const ARGS& args, KEY* key);
+
+/// The output of pack or unpack. After a failure it is removed only when this run created
+/// it (the name did not exist before) and it is a regular file: never a file the user
+/// already had, a directory, a device or a pipe.
+class OUTPUT_FILE {
+public:
+    explicit OUTPUT_FILE(const std::string& name);
+    /// Removes the file when this run created it; returns what happened to it, for the
+    /// end of an error message.
+    std::string discard() const;
+    /// The end of an error message for an output that a failure left, before knowing how
+    /// far the writing got: removed when created here, else named as incomplete.
+    std::string failure_note() const;
+    /// Whether this run creates the file.
+    bool created_here() const { return !m_existed; }
+
+private:
+    std::string m_name;
+    struct stat m_before;
+    bool m_existed;
+};
+
+/// A progress line on stderr for long jobs: silent unless stderr is a terminal and the input
+/// is over 64 MB. With a known total it shows a percentage, else the amount done.
+class PROGRESS {
+public:
+    PROGRESS(const char* verb, const std::string& name, uint64_t input_size, bool total_known);
+    ~PROGRESS();
+    PROGRESS(const PROGRESS&) = delete;
+    PROGRESS& operator=(const PROGRESS&) = delete;
+    /// Reports `done` bytes, at most four times a second.
+    void update(uint64_t done);
+
+private:
+    const char* m_verb;
+    std::string m_name;
+    uint64_t m_total;
+    bool m_enabled;
+    bool m_shown = false;
+    std::chrono::steady_clock::time_point m_last;
+};
+
+} // namespace nuvz

@@ -1,0 +1,170 @@
+// Argument parsing, messages, file checks, keys, the output file's clean-up and the
+// progress line of nuvz.
+#include "nuvz.h"
+
+#include <nuv/nuv_zstream.h>
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace nuvz {
+
+std::string parse_args(const std::vector<std::string>& args, const std::set<std::string>& flag_names,
+                       const std::set<std::string>& value_names, ARGS* out)
+{
+    bool options_done = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (options_done || arg.size() < 2 || arg[0] != '-') {
+            out->positional.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            options_done = true;
+            continue;
+        }
+        const size_t equals = arg.find('=');
+        const std::string name = arg.substr(0, equals);
+        if (flag_names.count(name) && equals == std::string::npos) {
+            if (!out->flags.insert(name).second)
+                return "option '" + name + "' given twice";
+        } else if (value_names.count(name)) {
+            std::string value;
+            if (equals != std::string::npos)
+                value = arg.substr(equals + 1);
+            else if (i + 1 < args.size())
+                value = args[++i];
+            else
+                return "option '" + name + "' needs a value";
+            if (!out->values.emplace(name, value).second)
+                return "option '" + name + "' given twice";
+        } else {
+            return "unknown option '" + arg + "'";
+        }
+    }
+    return std::string();
+}
+
+int usage_error(const std::string& text)
+{
+    std::fprintf(stderr, "nuvz: %s\nTry 'nuvz --help' for more information.\n", text.c_str());
+    return EXIT_USAGE;
+}
+
+void file_error(const std::string& name, const std::string& text)
+{
+    std::fprintf(stderr, "nuvz: %s: %s\n", name.c_str(), text.c_str());
+}
+
+std::string unreadable_reason(const std::string& name)
+{
+    struct stat info;
+    if (::stat(name.c_str(), &info) != 0)
+        return std::strerror(errno);
+    if (S_ISDIR(info.st_mode))
+        return std::strerror(EISDIR);
+    if (::access(name.c_str(), R_OK) != 0)
+        return std::strerror(errno);
+    return std::string();
+}
+
+uint64_t file_size(const std::string& name)
+{
+    struct stat info;
+    return ::stat(name.c_str(), &info) == 0 && S_ISREG(info.st_mode) ? uint64_t(info.st_size) : 0;
+}
+
+int check_files(const std::string& in, const std::string& out)
+{
+    const std::string reason = unreadable_reason(in);
+    if (!reason.empty()) {
+        file_error(in, reason);
+        return EXIT_FILE;
+    }
+    struct stat first, second;
+    if (::stat(in.c_str(), &first) == 0 && ::stat(out.c_str(), &second) == 0 && first.st_dev == second.st_dev &&
+        first.st_ino == second.st_ino)
+        return usage_error("'" + in + "' and '" + out + "' are the same file");
+    return EXIT_OK;
+}
+
+std::string resolve_key(const ARGS& args, KEY* key)
+{
+    const auto password = args.values.find("--password");
+    const auto hex = args.values.find("--key-hex");
+    if (password != args.values.end() && hex != args.values.end())
+        return "give either --password or --key-hex, not both";
+    if (password != args.values.end()) {
+        if (password->second.empty())
+            return "the password is empty";
+        key->resize(NUV_PASSWORD_KEY_LENGTH);
+        nuv_key_from_password(password->second.c_str(), key->data());
+    } else if (hex != args.values.end()) {
+        const std::string& text = hex->second;
+        if (text.size() != 32 && text.size() != 48 && text.size() != 64)
+            return "--key-hex needs 32, 48 or 64 hex digits (a 16, 24 or 32-byte key)";
+        if (text.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+            return "--key-hex: '" + text + "' is not hexadecimal";
+        for (size_t i = 0; i < text.size(); i += 2)
+            key->push_back(static_cast<unsigned char>(std::stoul(text.substr(i, 2), nullptr, 16)));
+    }
+    return std::string();
+}
+
+OUTPUT_FILE::OUTPUT_FILE(const std::string& name) : m_name(name), m_existed(::lstat(name.c_str(), &m_before) == 0)
+{
+}
+
+std::string OUTPUT_FILE::discard() const
+{
+    struct stat now;
+    if (::lstat(m_name.c_str(), &now) != 0 || !S_ISREG(now.st_mode))
+        return "";
+    if (!m_existed)
+        return std::remove(m_name.c_str()) == 0 ? "; the incomplete output was removed" : "";
+    const bool touched = now.st_size != m_before.st_size || now.st_mtim.tv_sec != m_before.st_mtim.tv_sec ||
+                         now.st_mtim.tv_nsec != m_before.st_mtim.tv_nsec;
+    return touched ? "; " + m_name + " now holds incomplete data" : "";
+}
+
+std::string OUTPUT_FILE::failure_note() const
+{
+    if (!m_existed)
+        return "; the incomplete output was removed";
+    return S_ISREG(m_before.st_mode) ? "; " + m_name + " now holds incomplete data" : "";
+}
+
+PROGRESS::PROGRESS(const char* verb, const std::string& name, uint64_t input_size, bool total_known)
+    : m_verb(verb), m_name(name), m_total(total_known ? input_size : 0),
+      m_enabled(input_size > (uint64_t(64) << 20) && ::isatty(STDERR_FILENO)),
+      m_last(std::chrono::steady_clock::now())
+{
+}
+
+PROGRESS::~PROGRESS()
+{
+    if (m_shown)
+        std::fprintf(stderr, "\r\033[K");
+}
+
+void PROGRESS::update(uint64_t done)
+{
+    if (!m_enabled)
+        return;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - m_last < std::chrono::milliseconds(250))
+        return;
+    m_last = now;
+    m_shown = true;
+    if (m_total)
+        std::fprintf(stderr, "\r\033[K%s %s: %3d%% (%llu of %llu MB)", m_verb, m_name.c_str(),
+                     int(done * 100 / m_total), (unsigned long long)(done >> 20),
+                     (unsigned long long)(m_total >> 20));
+    else
+        std::fprintf(stderr, "\r\033[K%s %s: %llu MB", m_verb, m_name.c_str(), (unsigned long long)(done >> 20));
+}
+
+} // namespace nuvz
