@@ -54,7 +54,7 @@ inline unsigned int rotate_left(unsigned int x, unsigned int n)
 // One step of each round: a = b + ((a + f(b, c, d) + x + ac) <<< s). The message word and
 // the constant are added first, as they do not depend on the previous step.
 inline void FF(unsigned int& a, unsigned int b, unsigned int c, unsigned int d, unsigned int x,
-                        unsigned int s, unsigned int ac)
+               unsigned int s, unsigned int ac)
 {
     a += x + ac;
     a += F(b, c, d);
@@ -62,7 +62,7 @@ inline void FF(unsigned int& a, unsigned int b, unsigned int c, unsigned int d, 
 }
 
 inline void GG(unsigned int& a, unsigned int b, unsigned int c, unsigned int d, unsigned int x,
-                        unsigned int s, unsigned int ac)
+               unsigned int s, unsigned int ac)
 {
     a += x + ac;
     a += c & ~d;
@@ -71,7 +71,7 @@ inline void GG(unsigned int& a, unsigned int b, unsigned int c, unsigned int d, 
 }
 
 inline void HH(unsigned int& a, unsigned int b, unsigned int c, unsigned int d, unsigned int x,
-                        unsigned int s, unsigned int ac)
+               unsigned int s, unsigned int ac)
 {
     a += x + ac;
     a += H(b, c, d);
@@ -79,7 +79,7 @@ inline void HH(unsigned int& a, unsigned int b, unsigned int c, unsigned int d, 
 }
 
 inline void II(unsigned int& a, unsigned int b, unsigned int c, unsigned int d, unsigned int x,
-                        unsigned int s, unsigned int ac)
+               unsigned int s, unsigned int ac)
 {
     a += x + ac;
     a += I(b, c, d);

@@ -63,7 +63,8 @@ bool nuv_encrypt_and_compress_file(const char* input_filename, const char* outpu
                                    const unsigned char* key, bool compress, bool binary)
 {
     std::tenvik_ifstream input;
-    input.open(input_filename, std::ios_base::in | (binary ? std::ios_base::binary : std::ios_base::openmode()));
+    input.open(input_filename,
+               std::ios_base::in | (binary ? std::ios_base::binary : std::ios_base::openmode()));
     if (!input.good())
         return false; // the output is not created
     NUV_ZOFSTREAM output;

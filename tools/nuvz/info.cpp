@@ -50,7 +50,8 @@ void print_layout(const std::string& name, NUV_ZIFSTREAM& input, uint64_t size)
     if (input.kind() == NUV_ZSTREAM_KIND_GZIP)
         std::printf("  name      %s\n", input.gzip_name().empty() ? "(none)" : input.gzip_name().c_str());
     if (input.last_error() == NUV_ZSTREAM_NO_KEY)
-        std::printf("  payload   unknown without the key (%llu cipher blocks)\n", (unsigned long long)(body / 16));
+        std::printf("  payload   unknown without the key (%llu cipher blocks)\n",
+                    (unsigned long long)(body / 16));
 }
 
 /// Decodes an unencrypted container to count and check its payload; returns the exit code.
@@ -72,9 +73,10 @@ int print_check(const std::string& name, NUV_ZIFSTREAM& input, uint64_t size)
     const bool ok = input.last_error() == NUV_ZSTREAM_OK && input.verified_end();
     if (ok && input.is_gzip())
         std::printf("  trailer   CRC-32 %08lx, size %lu\n", input.get_gzip_crc(), input.get_gzip_data_size());
-    const char* problem = input.last_error() != NUV_ZSTREAM_OK ? nuv_zstream_error_text(input.last_error())
-                                                              : "the end does not check out (cut or damaged file, "
-                                                                "or data after the end)";
+    const char* problem = input.last_error() != NUV_ZSTREAM_OK
+                              ? nuv_zstream_error_text(input.last_error())
+                              : "the end does not check out (cut or damaged file, "
+                                "or data after the end)";
     std::printf("  check     %s%s\n", ok ? "ok" : "DAMAGED: ", ok ? "" : problem);
     return ok ? EXIT_OK : EXIT_DECODE;
 }

@@ -85,8 +85,8 @@ int check_files(const std::string& in, const std::string& out)
         return EXIT_FILE;
     }
     struct stat first, second;
-    if (::stat(in.c_str(), &first) == 0 && ::stat(out.c_str(), &second) == 0 && first.st_dev == second.st_dev &&
-        first.st_ino == second.st_ino)
+    if (::stat(in.c_str(), &first) == 0 && ::stat(out.c_str(), &second) == 0 &&
+        first.st_dev == second.st_dev && first.st_ino == second.st_ino)
         return usage_error("'" + in + "' and '" + out + "' are the same file");
     return EXIT_OK;
 }
@@ -114,7 +114,8 @@ std::string resolve_key(const ARGS& args, KEY* key)
     return std::string();
 }
 
-OUTPUT_FILE::OUTPUT_FILE(const std::string& name) : m_name(name), m_existed(::lstat(name.c_str(), &m_before) == 0)
+OUTPUT_FILE::OUTPUT_FILE(const std::string& name)
+    : m_name(name), m_existed(::lstat(name.c_str(), &m_before) == 0)
 {
 }
 
@@ -164,7 +165,8 @@ void PROGRESS::update(uint64_t done)
                      int(done * 100 / m_total), (unsigned long long)(done >> 20),
                      (unsigned long long)(m_total >> 20));
     else
-        std::fprintf(stderr, "\r\033[K%s %s: %llu MB", m_verb, m_name.c_str(), (unsigned long long)(done >> 20));
+        std::fprintf(stderr, "\r\033[K%s %s: %llu MB", m_verb, m_name.c_str(),
+                     (unsigned long long)(done >> 20));
 }
 
 } // namespace nuvz
