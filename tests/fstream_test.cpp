@@ -13,6 +13,8 @@
 
 namespace {
 
+using test_support::TEMP_DIR;
+
 namespace fs = std::filesystem;
 
 class FstreamTest : public ::testing::Test {

@@ -1,10 +1,24 @@
-// Shared by the test programs that work on files.
+// Helpers shared by the test programs: a private temporary directory, whole-file reads and
+// writes, test data, hex bytes, captured debug lines and a byte-string comparison that
+// does not print megabytes.
 #pragma once
 
+#include <host/host_services.h>
+
+#include <gtest/gtest.h>
+
 #include <cstdio>
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
 #include <string>
+#include <utility>
+#include <vector>
+
+namespace test_support {
 
 /// A directory of its own under the temporary directory, removed with everything in it
 /// when the object goes: tests never write outside it.
@@ -29,7 +43,88 @@ public:
 
     /// The directory.
     const std::filesystem::path& path() const { return m_path; }
+    /// `name` inside it, as a string for the library's const char* parameters.
+    std::string file(const std::string& name) const { return (m_path / name).string(); }
 
 private:
     std::filesystem::path m_path;
 };
+
+/// The whole content of a file; empty when it cannot be read.
+inline std::string read_file(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+/// Replaces the content of a file.
+inline void write_file(const std::filesystem::path& path, const std::string& bytes)
+{
+    std::ofstream out(path, std::ios::binary);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+/// `size` bytes of test data: words and newlines that compress well, or random bytes that
+/// do not. The same seed gives the same bytes.
+inline std::string make_data(size_t size, bool compressible, unsigned seed = 7)
+{
+    static const char* const s_words[] = {"stream ", "buffer ", "deflate ", "cipher ", "block\n", "the ", "of "};
+    std::mt19937 rng(seed);
+    std::string data;
+    while (data.size() < size)
+        data += compressible ? std::string(s_words[rng() % 7]) : std::string(1, static_cast<char>(rng()));
+    data.resize(size);
+    return data;
+}
+
+/// Bytes from hex digits ("00ff10"); white space between pairs is allowed.
+inline std::string from_hex(const std::string& hex)
+{
+    std::string bytes, digits;
+    for (char c : hex)
+        if (!std::isspace(static_cast<unsigned char>(c)))
+            digits += c;
+    for (size_t i = 0; i + 1 < digits.size(); i += 2)
+        bytes += static_cast<char>(std::stoi(digits.substr(i, 2), nullptr, 16));
+    return bytes;
+}
+
+/// Compares byte strings, reporting sizes and the first difference instead of the bytes.
+inline ::testing::AssertionResult same_bytes(const std::string& expected, const std::string& actual)
+{
+    if (expected == actual)
+        return ::testing::AssertionSuccess();
+    size_t i = 0;
+    while (i < expected.size() && i < actual.size() && expected[i] == actual[i])
+        ++i;
+    return ::testing::AssertionFailure() << "expected " << expected.size() << " bytes, got " << actual.size()
+                                         << ", first difference at " << i;
+}
+
+/// Collects the debug lines (tag, text) printed while it exists.
+class DEBUG_LINES {
+public:
+    DEBUG_LINES()
+    {
+        host_test::set_debug_sink([this](const char* tag, const char* text) { m_lines.emplace_back(tag, text); });
+    }
+    ~DEBUG_LINES() { host_test::set_debug_sink(nullptr); }
+    DEBUG_LINES(const DEBUG_LINES&) = delete;
+    DEBUG_LINES& operator=(const DEBUG_LINES&) = delete;
+
+    /// The lines so far, oldest first.
+    const std::vector<std::pair<std::string, std::string>>& lines() const { return m_lines; }
+    /// The texts so far, without tags.
+    std::vector<std::string> texts() const
+    {
+        std::vector<std::string> texts;
+        for (const auto& line : m_lines)
+            texts.push_back(line.second);
+        return texts;
+    }
+
+private:
+    std::vector<std::pair<std::string, std::string>> m_lines;
+};
+
+} // namespace test_support

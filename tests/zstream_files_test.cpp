@@ -23,6 +23,8 @@
 
 namespace {
 
+using test_support::TEMP_DIR;
+
 using BYTES = std::vector<unsigned char>;
 
 class ZstreamFilesTest : public ::testing::Test {

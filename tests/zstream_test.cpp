@@ -23,6 +23,8 @@
 
 namespace {
 
+using test_support::TEMP_DIR;
+
 namespace fs = std::filesystem;
 using Bytes = std::string;
 
