@@ -68,7 +68,8 @@ inline void write_file(const std::filesystem::path& path, const std::string& byt
 /// do not. The same seed gives the same bytes.
 inline std::string make_data(size_t size, bool compressible, unsigned seed = 7)
 {
-    static const char* const s_words[] = {"stream ", "buffer ", "deflate ", "cipher ", "block\n", "the ", "of "};
+    static const char* const s_words[] = {"stream ", "buffer ", "deflate ", "cipher ",
+                                          "block\n", "the ",    "of "};
     std::mt19937 rng(seed);
     std::string data;
     while (data.size() < size)
@@ -106,7 +107,8 @@ class DEBUG_LINES {
 public:
     DEBUG_LINES()
     {
-        host_test::set_debug_sink([this](const char* tag, const char* text) { m_lines.emplace_back(tag, text); });
+        host_test::set_debug_sink(
+            [this](const char* tag, const char* text) { m_lines.emplace_back(tag, text); });
     }
     ~DEBUG_LINES() { host_test::set_debug_sink(nullptr); }
     DEBUG_LINES(const DEBUG_LINES&) = delete;
