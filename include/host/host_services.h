@@ -120,7 +120,9 @@ NUV_EXPORT std::string narrow_platform_path(const std::wstring& path);
 /// Registration of a library with the host's memory service, for the object's lifetime.
 class NUV_EXPORT MEMORY_INITIALIZER {
 public:
+    /// Registers `name` (borrowed: it must outlive the object).
     explicit MEMORY_INITIALIZER(const char* name);
+    /// Ends the registration.
     ~MEMORY_INITIALIZER();
     MEMORY_INITIALIZER(const MEMORY_INITIALIZER&) = delete;
     MEMORY_INITIALIZER& operator=(const MEMORY_INITIALIZER&) = delete;

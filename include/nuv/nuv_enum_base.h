@@ -10,9 +10,12 @@ public:
     NUV_ENUM_BASE();
     /// Takes `value` unchanged; no range test.
     NUV_ENUM_BASE(int value);
+    /// Copies the value.
     NUV_ENUM_BASE(const NUV_ENUM_BASE& other);
+    /// Virtual, so that derived enumerations are destroyed correctly through a base pointer.
     virtual ~NUV_ENUM_BASE();
 
+    /// Copies the value.
     NUV_ENUM_BASE& operator=(const NUV_ENUM_BASE& other);
     /// Sets the value.
     NUV_ENUM_BASE& operator=(int value);
