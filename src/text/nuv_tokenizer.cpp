@@ -18,7 +18,7 @@ NUV_TOKENIZER::NUV_TOKENIZER(const NUV_TOKENIZER& other) = default;
 
 NUV_TOKENIZER& NUV_TOKENIZER::operator=(const NUV_TOKENIZER& other) = default;
 
-NUV_TOKENIZER::NUV_TOKENIZER(NUV_TOKENIZER&& other) noexcept : m_keep_empty(false), m_keep_delimiters(false)
+NUV_TOKENIZER::NUV_TOKENIZER(NUV_TOKENIZER&& other) noexcept
 {
     take_sets(other);
 }
