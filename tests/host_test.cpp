@@ -30,16 +30,10 @@ TEST(HostServices, ConfigurationDebugLinesStringsClocksAndFigures)
 
     std::string text = "old";
     string_printf(&text, "reopening as %s at %d!", "x.z", 7);
-    EXPECT_EQ(text, "reopening as x.z at 7!");
     for (auto [value, radix] : std::vector<std::pair<long long, int>>{
              {0, 10}, {5, 2}, {255, 16}, {-35, 36}, {7, 1}, {7, 37}, {LLONG_MIN, 10}, {LLONG_MAX, 36}})
         text += " " + integer_to_text(value, radix);
     EXPECT_EQ(text, "reopening as x.z at 7! 0 101 ff -z   -9223372036854775808 1y2p0ij32e8e7"); // Python 3's
-
-    std::vector<char> block(8 << 20, 1);
-    EXPECT_GE(memory_global_current().memory_in_use, block.size());
-    EXPECT_GT(memory_process_virtual_used(), memory_global_current().memory_in_use); // in use is mapped
-    EXPECT_EQ(host_test::registered_memory_clients(), "NUV");                        // the library, at load
 
     STOPWATCH watch(true, 7);
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
@@ -48,7 +42,11 @@ TEST(HostServices, ConfigurationDebugLinesStringsClocksAndFigures)
     usleep(50000); // wall-clock time only
     watch.stop();
     EXPECT_GE(watch.lap_sec(1), 0.1);
-    EXPECT_GT(watch.lap_sec(2), watch.lap_sec(4));
+    EXPECT_GT(watch.lap_sec(2), 2 * watch.lap_sec(4)); // the busy loop is user time
+    std::vector<char> block(8 << 20, 1);
+    EXPECT_GE(memory_global_current().memory_in_use, block.size());
+    EXPECT_GT(memory_process_virtual_used(), memory_global_current().memory_in_use); // in use is mapped
+    EXPECT_EQ(host_test::registered_memory_clients(), "NUV");                        // the library, at load
 }
 
 TEST(HostServices, OutputDirectoryAndFullPaths)
