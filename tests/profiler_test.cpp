@@ -1,5 +1,4 @@
-// Profilers with substituted figures, run in forked children (death tests): the CSV file is
-// decided once per process. The parent checks a child's report lines and the file it left.
+// Profilers with substituted figures, each run in a forked child: the CSV file is decided once per process.
 #include <nuv/nuv_profiler.h>
 
 #include "test_support.h"
@@ -58,6 +57,7 @@ const std::string s_long_subsystem = "S\"%s" + std::string(3000, 's'), // printe
         {
             BLOCK<R> c("C", s_times, {0.25, 0.5});
             BLOCK<R>("G", P::CPU_TIME, {0.125, 0.25}); // measures no wall time, so passes none to C
+            BLOCK<R>("Z", P::CPU_TIME);                // child totals are sums
         }
         R d("SUB", "D", s_times, false); // in the chain, but passes nothing on to P
         BLOCK<R> e("E", P::CPU_TIME, {0.5});
@@ -86,6 +86,7 @@ TEST(Profiler, ReportLinesAndTheOncePerProcessFile)
          "TOTAL_WC_TIME = 1.000000s, EXCLUSIVE_WC_TIME = 0.800000s, CHILD_WC_TIME = 0.200000s",
          R"("SUB","O",0.500000,1.000000,,,,,,)"},
         {"[SUB] PROFILE G:>>> TIME = 0.125000s", R"("SUB","G",0.125000,,,,,,,)"},
+        {"[SUB] PROFILE Z:>>> TIME = 0.000000s", R"("SUB","Z",0.000000,,,,,,,)"},
         {"[SUB] PROFILE C:>> TOTAL_TIME = 0.375000s, EXCLUSIVE_TIME = 0.250000s, CHILD_TIME = 0.125000s, "
          "WC_TIME = 0.750000s",
          R"("SUB","C",0.375000,0.750000,,,,,,)"},
