@@ -1,172 +1,92 @@
-// Host services: configuration parsing, debug lines, internal errors, stopwatch and
-// memory substitution, path resolution and load-time registration.
+// Host services: configuration answers, debug lines, string helpers, real clocks and memory
+// figures, load-time registration, paths, and internal errors with their handler.
 #include <host/host_services.h>
 
-#include <gtest/gtest.h>
+#include "test_support.h"
 
-#include <cstdlib>
-#include <string>
-#include <utility>
-#include <vector>
+#include <unistd.h>
+
+#include <chrono>
+#include <climits>
+#include <csignal>
 
 namespace {
 
-class ConfigTest : public ::testing::Test {
-protected:
-    void TearDown() override
-    {
-        unsetenv("NUV_CONFIG");
-        host_test::clear_config();
-    }
-};
-
-TEST_F(ConfigTest, ReadsNamesAndValuesFromEnvironment)
+TEST(HostServices, ConfigurationDebugLinesStringsClocksAndFigures)
 {
-    setenv("NUV_CONFIG", "alpha,beta=0,gamma=on,delta=false,eps=TRUE,zeta=true", 1);
-    EXPECT_TRUE(config_is_on("alpha", false));
-    EXPECT_FALSE(config_is_on("beta", true));
-    EXPECT_TRUE(config_is_on("gamma", false));
-    EXPECT_FALSE(config_is_on("delta", true));
-    EXPECT_TRUE(config_is_on("zeta", false));
-    // Values other than the six words leave the default.
-    EXPECT_FALSE(config_is_on("eps", false));
-    EXPECT_TRUE(config_is_on("eps", true));
-    // Unlisted keys and prefixes of listed ones get the default.
-    EXPECT_FALSE(config_is_on("alph", false));
-    EXPECT_TRUE(config_is_on("missing", true));
-}
+    setenv("NUV_CONFIG", "alpha,b1=1,b2=on,b3=true,c1=0,c2=off,c3=false,eps=TRUE,d=no,d=0", 1);
+    std::string answers; // with default false, then true: "eps" is no boolean, the last two are not listed
+    for (const char* key : {"alpha", "b1", "b2", "b3", "c1", "c2", "c3", "eps", "d", "alph", "lpha"})
+        answers += std::to_string(config_is_on(key, false)) + std::to_string(config_is_on(key, true)) + " ";
+    EXPECT_EQ(answers, "11 11 11 11 00 00 00 01 00 01 01 ");
 
-TEST_F(ConfigTest, InProcessAnswersWin)
-{
-    setenv("NUV_CONFIG", "alpha", 1);
-    host_test::set_config("alpha", false);
-    host_test::set_config("other", true);
-    EXPECT_FALSE(config_is_on("alpha", true));
-    EXPECT_TRUE(config_is_on("other", false));
-    host_test::clear_config();
-    EXPECT_TRUE(config_is_on("alpha", false));
-}
-
-TEST(DebugMessage, SinkReceivesFormattedLine)
-{
-    std::vector<std::pair<std::string, std::string>> lines;
-    host_test::set_debug_sink([&](const char* tag, const char* text) { lines.emplace_back(tag, text); });
-    debug_message("NUV", "value %d and %s", 42, "text");
-    host_test::set_debug_sink(nullptr);
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0].first, "NUV");
-    EXPECT_EQ(lines[0].second, "value 42 and text");
-}
-
-TEST(DebugMessage, WritesTaggedLineToStderr)
-{
     testing::internal::CaptureStderr();
-    debug_message("PROF", "%s", "100% literal");
+    EXPECT_TRUE(debug_message("PROF", "%s", "100% literal"));
+    EXPECT_FALSE(debug_message("PROF", "%ls", L"\u00e9")); // not convertible in the C locale: no line
+    test_support::DEBUG_LINES debug;                       // takes the lines from here on
+    debug_message("NUV", "value %d", 42);
+    EXPECT_EQ(debug.texts(), std::vector<std::string>{"value 42"});
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "[PROF] 100% literal\n");
-}
 
-TEST(InternalErrorDeathTest, PrintsAllFourArgumentsAndAborts)
-{
-    EXPECT_DEATH(report_internal_error("rval != 0", "NUV", "nuv_zstream", 417),
-                 "NUV.*nuv_zstream.*417.*rval != 0");
-    EXPECT_DEATH(out_of_memory_handler(), "Out of memory");
-}
+    std::string text = "old";
+    string_printf(&text, "reopening as %s at %d!", "x.z", 7);
+    for (auto [value, radix] : std::vector<std::pair<long long, int>>{
+             {0, 10}, {5, 2}, {255, 16}, {-35, 36}, {7, 1}, {7, 37}, {LLONG_MIN, 10}, {LLONG_MAX, 36}})
+        text += " " + integer_to_text(value, radix);
+    EXPECT_EQ(text, "reopening as x.z at 7! 0 101 ff -z   -9223372036854775808 1y2p0ij32e8e7"); // Python 3's
 
-TEST(StringServices, PrintfLengthCopyAndRadix)
-{
-    std::string out = "old";
-    string_printf(&out, "Close the previously opened stream before reopening as %s!", "x.z");
-    EXPECT_EQ(out, "Close the previously opened stream before reopening as x.z!");
-    string_printf(&out, "%s", "");
-    EXPECT_EQ(out, "");
-
-    EXPECT_EQ(string_length("abc"), 3u);
-    char buffer[8];
-    EXPECT_STREQ(string_copy(buffer, "nuv"), "nuv");
-
-    EXPECT_EQ(integer_to_text(0, 16), "0");
-    EXPECT_EQ(integer_to_text(10, 16), "a");
-    EXPECT_EQ(integer_to_text(255, 16), "ff");
-    EXPECT_EQ(integer_to_text(-35, 36), "-z");
-    EXPECT_EQ(integer_to_text(-9223372036854775807LL - 1, 10), "-9223372036854775808");
-}
-
-TEST(Stopwatch, SubstitutedClockGivesExactLaps)
-{
-    double now[5] = {0, 10.0, 20.0, 0, 30.0};
-    host_test::set_clock([&](int kind) { return now[kind]; });
-    STOPWATCH watch(false, 7);
-    watch.start();
-    now[1] += 1.25;
-    now[2] += 0.25;
-    now[4] += 0.25;
-    EXPECT_DOUBLE_EQ(watch.lap_sec(1), 1.25);
-    EXPECT_DOUBLE_EQ(watch.lap_sec(6), 0.5);
-    watch.stop();
-    now[1] += 100.0;
-    EXPECT_DOUBLE_EQ(watch.lap_sec(1), 1.25); // stopped: the interval is frozen
-    watch.set_types(1);
-    watch.start();
-    now[2] += 5.0;
-    EXPECT_DOUBLE_EQ(watch.lap_sec(6), 0.0); // CPU kinds not measured
-    host_test::set_clock(nullptr);
-}
-
-TEST(Stopwatch, RealClockAdvances)
-{
     STOPWATCH watch(true, 7);
-    volatile double sink = 0;
-    for (int i = 0; i < 2000000; ++i)
-        sink = sink + i;
-    EXPECT_GT(watch.lap_sec(1), 0.0);
-    EXPECT_GE(watch.lap_sec(6), 0.0);
-}
-
-TEST(Memory, RealFiguresFollowAllocationsAndCanBeSubstituted)
-{
-    uint64_t before = memory_global_current().memory_in_use;
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
+    while (std::chrono::steady_clock::now() < end) {
+    }              // user CPU time
+    usleep(50000); // wall-clock time only
+    watch.stop();
+    EXPECT_GE(watch.lap_sec(1), 0.1);
+    EXPECT_GT(watch.lap_sec(2), 2 * watch.lap_sec(4)); // the busy loop is user time
     std::vector<char> block(8 << 20, 1);
-    uint64_t after = memory_global_current().memory_in_use;
-    EXPECT_GE(after, before + (8u << 20));
-    EXPECT_GT(memory_process_virtual_used(), 8u << 20);
-
-    host_test::set_memory([] { return uint64_t(100); }, [] { return uint64_t(4096); });
-    EXPECT_EQ(memory_global_current().memory_in_use, 100u);
-    EXPECT_EQ(memory_process_virtual_used(), 4096u);
-    host_test::set_memory(nullptr, nullptr);
+    EXPECT_GE(memory_global_current().memory_in_use, block.size());
+    EXPECT_GT(memory_process_virtual_used(), memory_global_current().memory_in_use); // in use is mapped
+    EXPECT_EQ(host_test::registered_memory_clients(), "NUV");                        // the library, at load
 }
 
-TEST(OutputDirectory, EnvironmentTextAsSetElseCurrentDirectory)
+TEST(HostServices, OutputDirectoryAndFullPaths)
 {
-    setenv("NUV_OUTPUT_DIR", "/tmp/no_separator", 1);
-    EXPECT_STREQ(get_project_output_directory(), "/tmp/no_separator");
     unsetenv("NUV_OUTPUT_DIR");
-    std::string dir = get_project_output_directory();
-    ASSERT_FALSE(dir.empty());
-    EXPECT_EQ(dir.front(), '/');
-    EXPECT_EQ(dir.back(), '/');
-}
-
-TEST(Paths, FullPathIsAbsoluteNormalisedAndRoundTrips)
-{
+    const std::string cwd = std::filesystem::current_path().string() + "/";
+    EXPECT_EQ(get_project_output_directory(), cwd);
     EXPECT_EQ(get_unc_full_path("/a/b/../c/./d"), L"/a/c/d");
-    std::string cwd = get_project_output_directory();
     EXPECT_EQ(narrow_platform_path(get_unc_full_path("x/y")), cwd + "x/y");
-
-    // UTF-8 becomes real characters; other bytes survive the round trip unchanged.
-    EXPECT_EQ(get_unc_full_path("/t/\xc3\xa9"), L"/t/\u00e9");
-    const char* odd = "/t/\xff\xc3\x28\xed\xa0\x80\xf4\x90\x80\x80";
-    EXPECT_EQ(narrow_platform_path(get_unc_full_path(odd)), odd);
+    // UTF-8 at the edges of each length gives characters, each byte of anything else (lone continuation,
+    // bad second byte, surrogate, overlong, above U+10FFFF, cut short) U+DC00 + byte; both round-trip.
+    const std::string valid = "/\x7f\xc2\x80\xdf\xbf\xe0\xa0\x80\xef\xbf\xbf\xf0\x90\x80\x80\xf4\x8f\xbf\xbf";
+    const std::string odd = "/\x80\xc3(\xed\xa0\x80\xc0\x80\xf4\x90\x80\x80\xff\xe2\x82";
+    EXPECT_EQ(get_unc_full_path(valid.c_str()),
+              (std::wstring{L'/', 0x7f, 0x80, 0x7ff, 0x800, 0xffff, 0x10000, 0x10ffff}));
+    EXPECT_EQ(get_unc_full_path(odd.c_str()),
+              (std::wstring{L'/', 0xdc80, 0xdcc3, L'(', 0xdced, 0xdca0, 0xdc80, 0xdcc0, 0xdc80, 0xdcf4,
+                            0xdc90, 0xdc80, 0xdc80, 0xdcff, 0xdce2, 0xdc82}));
+    for (const std::string& path : {valid, odd})
+        EXPECT_EQ(narrow_platform_path(get_unc_full_path(path.c_str())), path);
 }
 
-TEST(Registration, LibraryRegisteredAtLoad)
+TEST(HostServicesDeathTest, InternalErrorsEndTheProcess)
 {
-    EXPECT_EQ(host_test::registered_memory_clients(), "NUV");
-    {
-        MEMORY_INITIALIZER other("OTHER");
-        EXPECT_EQ(host_test::registered_memory_clients(), "NUV,OTHER");
-    }
-    EXPECT_EQ(host_test::registered_memory_clients(), "NUV");
+    auto fail = [] { report_internal_error("rval != 0", "NUV", "nuv_zstream", 417); };
+    INTERNAL_ERROR_HANDLER exiting = [](const char* message, const char* tag, const char* source, int line) {
+        std::fprintf(stderr, "handled: %s|%s|%s|%d\n", message, tag, source, line);
+        std::exit(3);
+    };
+    auto returning = +[](const char*, const char*, const char*, int) { std::fputs("back\n", stderr); };
+    const std::string report = "\\[NUV\\] Internal error in nuv_zstream, line 417: rval != 0\n$";
+    const auto aborted = testing::KilledBySignal(SIGABRT);
+    EXPECT_EXIT(fail(), aborted, "^" + report);
+    EXPECT_EQ(set_internal_error_handler(exiting), nullptr);
+    EXPECT_EXIT(fail(), testing::ExitedWithCode(3), "^handled: rval != 0\\|NUV\\|nuv_zstream\\|417\n$");
+    EXPECT_EQ(set_internal_error_handler(returning), exiting);
+    EXPECT_EXIT(fail(), aborted, "^back\n" + report);
+    EXPECT_EQ(set_internal_error_handler(nullptr), returning);
+    EXPECT_EXIT(fail(), aborted, "^" + report);
+    EXPECT_EXIT(out_of_memory_handler(), aborted, "^\\[NUV\\] Out of memory\n$");
 }
 
 } // namespace
