@@ -24,16 +24,11 @@ const unsigned int s_piece_size = 1024; // bytes per read from a file or stream
 // of this file (not __LINE__).
 const int s_transform_error_line = 633;
 
-// The four auxiliary functions. F and G are written so that the newest chaining word
-// (x for F, x and y for G) enters last, which shortens the dependency chain per step.
+// The auxiliary functions F, H and I; G is added term by term in GG. F is written so that
+// the newest chaining word x enters last, which shortens the dependency chain per step.
 inline unsigned int F(unsigned int x, unsigned int y, unsigned int z)
 {
     return z ^ (x & (y ^ z));
-}
-
-inline unsigned int G(unsigned int x, unsigned int y, unsigned int z)
-{
-    return (y & ~z) + (x & z); // the two terms never share a bit, so + equals |
 }
 
 inline unsigned int H(unsigned int x, unsigned int y, unsigned int z)
@@ -65,8 +60,8 @@ inline void GG(unsigned int& a, unsigned int b, unsigned int c, unsigned int d, 
                unsigned int s, unsigned int ac)
 {
     a += x + ac;
-    a += c & ~d;
-    a += b & d;
+    a += c & ~d; // G(b, c, d) = (b & d) | (c & ~d); the two terms never share a bit, so
+    a += b & d;  // they can be added one at a time, the newest word b last
     a = rotate_left(a, s) + b;
 }
 
