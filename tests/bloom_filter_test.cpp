@@ -4,7 +4,6 @@
 #include "test_support.h"
 
 #include <cmath>
-#include <iomanip>
 #include <sstream>
 
 namespace {
@@ -13,7 +12,6 @@ TEST(BloomFilter, SizingRateAndGenerator)
 {
     // Documented values; then Python's sizing, same doubles, on grids with counts from 2^53 and 2^63 up.
     EXPECT_NEAR(NUV::bloom_filter_false_positive_rate(959, 6, 100), 0.010143, 5e-7);
-    EXPECT_EQ(NUV::bloom_filter_false_positive_rate(1, 1, 1), 1.0);
     NUV::DETAIL::LCG_MOD64_HASH_GENERATOR generator{0, 1000}, one{12345, 1};
     EXPECT_EQ(generator(), 283u);
     EXPECT_EQ(generator.m_seed, 0x255992D382208B61ULL);
@@ -21,9 +19,9 @@ TEST(BloomFilter, SizingRateAndGenerator)
               (std::vector<unsigned int>{994, 737, 131, 0, 0}));
     const uint64_t counts[] = {
         0, 1, 7, 100, 959, 1000, 1024, 123456789, 1ULL << 53, (1ULL << 53) + 1, 1ULL << 63, ~0ULL};
-    std::ostringstream script;
+    std::ostringstream script("import math\n", std::ios::ate);
     std::vector<double> ours;
-    script << std::setprecision(17) << "import math\n";
+    script.precision(17);
     for (uint64_t m : counts)
         for (uint64_t n : {1ULL, 3ULL, 100ULL, 1ULL << 32}) {
             script << "print(math.ceil(float(" << m << ") / float(" << n << ") * 0.693147181))\n";
