@@ -98,4 +98,22 @@ TEST(Md5Refusals, MisusePrintsItsMessageAndChangesNothing)
                                                        update, update, update, update}));
 }
 
+// The legacy flag is read at the first hex_digest of a process and kept: exits 0 when the
+// first and a later digest are both in the legacy form.
+void digest_with_the_legacy_flag_switched_on_then_off()
+{
+    std::string first, later;
+    host_test::set_config("use_pre_v12.0_md5_hex_digest", true);
+    NUV_MD5("").hex_digest(&first);
+    host_test::set_config("use_pre_v12.0_md5_hex_digest", false);
+    NUV_MD5("").hex_digest(&later);
+    std::exit(first == "d41d8cd98f0b24e980998ecf8427e" && later == first ? 0 : 1);
+}
+
+TEST(Md5Config, LegacyFlagIsReadOncePerProcess)
+{
+    ::testing::FLAGS_gtest_death_test_style = "threadsafe"; // a re-executed child: nothing cached yet
+    EXPECT_EXIT(digest_with_the_legacy_flag_switched_on_then_off(), ::testing::ExitedWithCode(0), "");
+}
+
 } // namespace
