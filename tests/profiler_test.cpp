@@ -64,7 +64,8 @@ const std::string s_long_subsystem = "S\"%s" + std::string(3000, 's'), // printe
         BLOCK<R>("Y", P::MEM); // measures no seconds, so passes none to E
     }
     R(s_long_subsystem.c_str(), s_long_name.c_str(), s_all, true);
-    std::exit(0); // closes the file the way every process end does
+    R("SUB", s_long_name.c_str(), 0, true); // measures nothing: the depth mark alone meets the cut
+    std::exit(0);                           // closes the file the way every process end does
 }
 
 TEST(Profiler, ReportLinesAndTheOncePerProcessFile)
@@ -96,6 +97,7 @@ TEST(Profiler, ReportLinesAndTheOncePerProcessFile)
          R"("SUB","P",1.125000,,,,,,,)"},
         {"[" + s_long_subsystem + "] " + ("PROFILE " + s_long_name).substr(0, 2047),
          "\"" + s_long_subsystem.substr(0, 2046)},
+        {"[SUB] " + ("PROFILE " + s_long_name).substr(0, 2047), ("\"SUB\",\"" + s_long_name).substr(0, 2047)},
     };
     std::string log, csv;
     for (const auto& report : reports)
