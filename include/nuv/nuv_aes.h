@@ -56,6 +56,7 @@ private:
     void key_sched(const unsigned char* key, int key_bytes);
     void key_enc_to_dec();
     const unsigned char* round_keys() const;
+    int run_blocks(const unsigned char* input, int input_bytes, unsigned char* output, bool encrypting) const;
     void encrypt(const unsigned char in[16], unsigned char out[16]) const;
     void decrypt(const unsigned char in[16], unsigned char out[16]) const;
 

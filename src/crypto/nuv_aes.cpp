@@ -375,17 +375,7 @@ int NUV_AES::block_encrypt(const unsigned char* input, int input_bytes, unsigned
         return -5;
     if (m_direction == DECRYPT)
         return -6;
-    if (input == nullptr || input_bytes <= 0)
-        return 0;
-    const int n = input_bytes / 16;
-    const auto& k = kernels();
-    if (m_mode == ECB)
-        k.encrypt_blocks(round_keys(), m_rounds, input, n, output);
-    else if (m_mode == CBC)
-        k.cbc_encrypt(round_keys(), m_rounds, m_iv, input, n, output);
-    else
-        k.cfb1(round_keys(), m_rounds, m_iv, input, n, output, true);
-    return 16 * n;
+    return run_blocks(input, input_bytes, output, true);
 }
 
 int NUV_AES::block_decrypt(const unsigned char* input, int input_bytes, unsigned char* output)
@@ -394,16 +384,24 @@ int NUV_AES::block_decrypt(const unsigned char* input, int input_bytes, unsigned
         return -5;
     if (m_mode != CFB1 && m_direction == ENCRYPT)
         return -6;
+    return run_blocks(input, input_bytes, output, false);
+}
+
+// The whole blocks of the input through the mode's kernel; CFB1 runs the cipher forwards
+// both ways and only feeds back differently.
+int NUV_AES::run_blocks(const unsigned char* input, int input_bytes, unsigned char* output,
+                        bool encrypting) const
+{
     if (input == nullptr || input_bytes <= 0)
         return 0;
     const int n = input_bytes / 16;
     const auto& k = kernels();
-    if (m_mode == ECB)
-        k.decrypt_blocks(round_keys(), m_rounds, input, n, output);
+    if (m_mode == CFB1)
+        k.cfb1(round_keys(), m_rounds, m_iv, input, n, output, encrypting);
     else if (m_mode == CBC)
-        k.cbc_decrypt(round_keys(), m_rounds, m_iv, input, n, output);
+        (encrypting ? k.cbc_encrypt : k.cbc_decrypt)(round_keys(), m_rounds, m_iv, input, n, output);
     else
-        k.cfb1(round_keys(), m_rounds, m_iv, input, n, output, false);
+        (encrypting ? k.encrypt_blocks : k.decrypt_blocks)(round_keys(), m_rounds, input, n, output);
     return 16 * n;
 }
 
