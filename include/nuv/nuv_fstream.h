@@ -13,11 +13,17 @@
 namespace std {
 
 namespace nuv_detail {
-/// Opens `buffer` on the full path of `filename` with `mode`; returns whether it opened.
-inline bool open_full_path(basic_filebuf<char>* buffer, const char* filename, ios_base::openmode mode)
+/// Opens `stream` on the full path of `filename` with `mode`: good on success, failbit on
+/// failure, nothing changed when the stream already has a file open.
+template <class STREAM> void open_full_path(STREAM& stream, const char* filename, ios_base::openmode mode)
 {
+    if (stream.rdbuf()->is_open())
+        return;
     const string path = narrow_platform_path(get_unc_full_path(filename));
-    return buffer->open(path.c_str(), mode) != nullptr;
+    if (stream.rdbuf()->open(path.c_str(), mode))
+        stream.clear();
+    else
+        stream.setstate(ios_base::failbit);
 }
 } // namespace nuv_detail
 
@@ -31,12 +37,7 @@ public:
     /// A stream that already has a file open is left as it is; on failure failbit is set.
     void open(const char* filename, int mode)
     {
-        if (rdbuf()->is_open())
-            return;
-        if (nuv_detail::open_full_path(rdbuf(), filename, ios_base::openmode(mode) | ios_base::in))
-            clear();
-        else
-            setstate(ios_base::failbit);
+        nuv_detail::open_full_path(*this, filename, ios_base::openmode(mode) | ios_base::in);
     }
 };
 
@@ -50,12 +51,7 @@ public:
     /// A stream that already has a file open is left as it is; on failure failbit is set.
     void open(const char* filename, int mode)
     {
-        if (rdbuf()->is_open())
-            return;
-        if (nuv_detail::open_full_path(rdbuf(), filename, ios_base::openmode(mode) | ios_base::out))
-            clear();
-        else
-            setstate(ios_base::failbit);
+        nuv_detail::open_full_path(*this, filename, ios_base::openmode(mode) | ios_base::out);
     }
 };
 
