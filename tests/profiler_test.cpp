@@ -32,7 +32,8 @@ template <class BASE> struct BLOCK : BASE {
 };
 
 const std::string s_long_subsystem = "S\"%s" + std::string(3000, 's'), // printed literally, and cut
-    s_long_name = "50%d \"odd\", %n" + std::string(5000, 'n');
+    s_long_name = "50%d \"odd\", %n" + std::string(5000, 'n'),
+                  s_fitting_name = std::string(2037, 'f'); // "PROFILE " + name + ":" leaves room for one '>'
 
 [[noreturn]] void report_every_form(const char* config, const std::string& dir)
 {
@@ -64,8 +65,9 @@ const std::string s_long_subsystem = "S\"%s" + std::string(3000, 's'), // printe
         BLOCK<R>("Y", P::MEM); // measures no seconds, so passes none to E
     }
     R(s_long_subsystem.c_str(), s_long_name.c_str(), s_all, true);
-    R("SUB", s_long_name.c_str(), 0, true); // measures nothing: the depth mark alone meets the cut
-    std::exit(0);                           // closes the file the way every process end does
+    R("SUB", s_long_name.c_str(), 0, true);    // measures nothing: the depth mark alone meets the cut
+    R("SUB", s_fitting_name.c_str(), 0, true); // the depth mark is the line's last character
+    std::exit(0);                              // closes the file the way every process end does
 }
 
 TEST(Profiler, ReportLinesAndTheOncePerProcessFile)
@@ -98,6 +100,8 @@ TEST(Profiler, ReportLinesAndTheOncePerProcessFile)
         {"[" + s_long_subsystem + "] " + ("PROFILE " + s_long_name).substr(0, 2047),
          "\"" + s_long_subsystem.substr(0, 2046)},
         {"[SUB] " + ("PROFILE " + s_long_name).substr(0, 2047), ("\"SUB\",\"" + s_long_name).substr(0, 2047)},
+        {"[SUB] PROFILE " + s_fitting_name + ":>",
+         ("\"SUB\",\"" + s_fitting_name + "\",,,,,,,,").substr(0, 2047)},
     };
     std::string log, csv;
     for (const auto& report : reports)
