@@ -14,20 +14,15 @@
 // the last one, so a body is always a non-zero multiple of 16 bytes. The key (16, 24 or 32
 // bytes) is stored nowhere: a reader must be given the same key.
 //
-// Decisions where the format leaves a choice:
-// - compress with level 0 writes a compressed container whose zlib stream holds stored
-//   (uncompressed) deflate blocks, so the file stays readable by every reader.
-// - gzip framing together with a key is refused with an internal error: the body would be
-//   cipher text under a gzip header that marks nothing, which no reader could decode.
-// - Default arguments: NUV_ZOFSTREAM(filename = nullptr, mode = out | binary) and
-//   NUV_ZIFSTREAM(filename = nullptr, mode = in | binary, key = nullptr, key_length = 16).
-// - A cipher body that is not a non-zero multiple of 16 bytes (a damaged or cut file): every
-//   whole block before the damage is deciphered and delivered, then the data ends and
-//   last_error() gives NUV_ZSTREAM_CRYPT_ERROR.
-// - The gzip trailer is taken from the 8 bytes right after the end of the deflate data, so
-//   get_gzip_crc() and get_gzip_data_size() hold the trailer once the member was read to
-//   its end and the stream closed; otherwise they stay 0. They are never checked against
-//   the data.
+// Behaviour at the edges (the README says why):
+// - compress with level 0 writes stored deflate blocks under the compressed header.
+// - gzip framing together with a key is the internal error "Gzip framing cannot be
+//   combined with a key".
+// - A cipher body that is not a non-zero multiple of 16 bytes delivers its whole blocks,
+//   then ends with last_error() at NUV_ZSTREAM_CRYPT_ERROR.
+// - get_gzip_crc() and get_gzip_data_size() hold the trailer (the 8 bytes right after the
+//   deflate data) once the member was read to its end and the stream closed, else 0;
+//   verified_end() compares the trailer with the data.
 #pragma once
 
 #include <nuv/nuv_export.h>
