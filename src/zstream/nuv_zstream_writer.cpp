@@ -123,20 +123,25 @@ int NUV_ZIP_STREAMBUF::sync()
 // The one deflate loop, for writes (Z_NO_FLUSH), flushes (Z_SYNC_FLUSH) and the end of the
 // body (Z_FINISH). A write sends the zipped buffer on whenever it is full; a flush sends
 // every call's output at once, and only the call that ends the zlib stream lets the cipher
-// pad.
+// pad. As zlib asks, a flush or finish calls deflate again for as long as a call filled the
+// output buffer: deflate may still hold output then, and stopping would leave written data
+// out of the file.
 bool NUV_ZIP_STREAMBUF::compress_buffer(const char* buf, int length, int flush_mode)
 {
     z_stream& zs = *m_zip_state;
     zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(buf));
     zs.avail_in = static_cast<uInt>(length);
     m_crc = static_cast<uint32_t>(crc32(m_crc, zs.next_in, zs.avail_in));
-    while (m_zip_status == Z_OK && (zs.avail_in > 0 || flush_mode == Z_FINISH)) {
+    bool output_pending = flush_mode == Z_FINISH;
+    while (m_zip_status == Z_OK && (zs.avail_in > 0 || output_pending)) {
         m_zip_status = deflate(&zs, flush_mode);
         if (m_zip_status != Z_OK && m_zip_status != Z_STREAM_END)
             break;
         if (zs.avail_out > static_cast<uInt>(NUV_ZSTREAM_DEFAULT_BUFSZ))
             NUV_ZSTREAM_INTERNAL_ERROR("NUV_ZSTREAM_DEFAULT_BUFSZ >= m_zip_state.avail_out");
-        if (flush_mode != Z_NO_FLUSH || zs.avail_out == 0)
+        const bool filled = zs.avail_out == 0;
+        output_pending = flush_mode == Z_FINISH || (flush_mode != Z_NO_FLUSH && filled);
+        if (flush_mode != Z_NO_FLUSH || filled)
             flush_zipped_buffer(NUV_ZSTREAM_DEFAULT_BUFSZ - static_cast<int>(zs.avail_out),
                                 m_zip_status == Z_STREAM_END);
     }
