@@ -51,9 +51,12 @@ TEST(HostServices, ConfigurationDebugLinesStringsClocksAndFigures)
 
 TEST(HostServices, OutputDirectoryAndFullPaths)
 {
-    unsetenv("NUV_OUTPUT_DIR");
     const std::string cwd = std::filesystem::current_path().string() + "/";
-    EXPECT_EQ(get_project_output_directory(), cwd);
+    for (const char* setting : std::vector<const char*>{"/x/out", "/x/out/", "out", "", nullptr}) {
+        setting ? setenv("NUV_OUTPUT_DIR", setting, 1) : unsetenv("NUV_OUTPUT_DIR");
+        const std::string expected = setting && *setting ? std::string(setting) : cwd;
+        EXPECT_EQ(get_project_output_directory(), expected.back() == '/' ? expected : expected + "/");
+    }
     EXPECT_EQ(get_unc_full_path("/a/b/../c/./d"), L"/a/c/d");
     EXPECT_EQ(narrow_platform_path(get_unc_full_path("x/y")), cwd + "x/y");
     // UTF-8 at the edges of each length gives characters, each byte of anything else (lone continuation,

@@ -108,10 +108,9 @@ TEST(Profiler, ReportLinesAndTheOncePerProcessFile)
         log += report.first + "\n", csv += report.second + "\n";
     log += "[SUB] PROFILE LATE: TIME = 0.500000s\n";
     for (const char* config : {"", "nuv_profiler_to_file"})
-        for (const char* subdir : {"", "missing/"}) {
+        for (const char* subdir : {"", "/missing"}) { // the settings lack the final '/'
             SCOPED_TRACE(std::string(config) + " " + subdir);
-            const std::string dir = temp.path().string() + "/" + subdir,
-                              file = dir + "nuv_profiler_output.csv";
+            const std::string dir = temp.path().string() + subdir, file = dir + "/nuv_profiler_output.csv";
             const bool on = *config, missing = *subdir;
             const std::string warning =
                 on && missing ? "[NUV] Warning: Cannot open " + file + " for writing.\n" : "";

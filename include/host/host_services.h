@@ -7,8 +7,8 @@
 // - configuration answers come from NUV_CONFIG ("name" or "name=1|0|on|off|true|false",
 //   comma separated);
 // - debug lines go to stderr as "[TAG] text";
-// - the project output directory is NUV_OUTPUT_DIR as set, else the current directory
-//   with a trailing '/'.
+// - the project output directory is NUV_OUTPUT_DIR, else the current directory, always
+//   ending in '/'.
 // The host_test namespace at the end lets tests replace configuration answers, capture
 // debug lines and substitute stopwatch and memory figures in-process.
 #pragma once
@@ -101,8 +101,9 @@ NUV_EXPORT MEMORY_BASE_STATS memory_global_current();
 /// Virtual size of the process in bytes.
 NUV_EXPORT uint64_t memory_process_virtual_used();
 
-/// Directory for the library's output files: NUV_OUTPUT_DIR as set, else the current
-/// directory with a trailing '/'. The text stays valid until the next call.
+/// Directory for the library's output files: NUV_OUTPUT_DIR when set and not empty, else
+/// the current directory, always ending in '/' (one is added when the setting lacks it). The text stays valid
+/// until the next call.
 NUV_EXPORT const char* get_project_output_directory();
 
 namespace FILE_SYSTEM {

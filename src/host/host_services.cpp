@@ -340,14 +340,17 @@ uint64_t memory_process_virtual_used()
 
 const char* get_project_output_directory()
 {
-    if (const char* dir = std::getenv("NUV_OUTPUT_DIR"))
-        return dir;
-    static std::string s_current;
-    std::error_code error;
-    s_current = std::filesystem::current_path(error).string();
-    if (s_current.empty() || s_current.back() != '/')
-        s_current += '/';
-    return s_current.c_str();
+    static std::string s_directory;
+    const char* setting = std::getenv("NUV_OUTPUT_DIR");
+    if (setting && *setting) {
+        s_directory = setting;
+    } else {
+        std::error_code error;
+        s_directory = std::filesystem::current_path(error).string();
+    }
+    if (s_directory.empty() || s_directory.back() != '/')
+        s_directory += '/';
+    return s_directory.c_str();
 }
 
 FILE* FILE_SYSTEM::fopen(const char* path, const char* mode)
