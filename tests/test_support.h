@@ -7,6 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cctype>
 #include <cstdlib>
@@ -35,8 +40,10 @@ public:
     }
     ~TEMP_DIR()
     {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_path, ignored);
+        const int fd = ::open(m_path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd >= 0)
+            remove_below(fd);
+        ::rmdir(m_path.c_str());
     }
     TEMP_DIR(const TEMP_DIR&) = delete;
     TEMP_DIR& operator=(const TEMP_DIR&) = delete;
@@ -47,8 +54,49 @@ public:
     std::string file(const std::string& name) const { return (m_path / name).string(); }
 
 private:
+    // Removes everything in the directory `fd` and closes it. Works by descriptor, so trees
+    // deeper than PATH_MAX go too.
+    static void remove_below(int fd)
+    {
+        DIR* directory = ::fdopendir(fd);
+        if (!directory) {
+            ::close(fd);
+            return;
+        }
+        while (const dirent* entry = ::readdir(directory)) {
+            const std::string name = entry->d_name;
+            if (name == "." || name == "..")
+                continue;
+            const int child = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (child >= 0)
+                remove_below(child);
+            ::unlinkat(fd, name.c_str(), child >= 0 ? AT_REMOVEDIR : 0);
+        }
+        ::closedir(directory);
+    }
+
     std::filesystem::path m_path;
 };
+
+/// Makes a chain of `count` directories with 200-character names below `base`, one at a
+/// time (beyond PATH_MAX from 21 on, though each name stays within NAME_MAX), and returns
+/// its path relative to `base`, starting with "./".
+inline std::string make_deep_directories(const std::filesystem::path& base, int count)
+{
+    int fd = ::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    std::string deep = ".";
+    for (int i = 0; i < count && fd >= 0; ++i) {
+        const std::string name(200, char('a' + i % 26));
+        ::mkdirat(fd, name.c_str(), 0700);
+        const int next = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(fd);
+        fd = next;
+        deep += "/" + name;
+    }
+    if (fd >= 0)
+        ::close(fd);
+    return deep;
+}
 
 /// The whole content of a file; empty when it cannot be read.
 inline std::string read_file(const std::filesystem::path& path)
