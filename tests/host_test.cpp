@@ -70,6 +70,17 @@ TEST(HostServices, OutputDirectoryAndFullPaths)
                             0xdc90, 0xdc80, 0xdc80, 0xdcff, 0xdce2, 0xdc82}));
     for (const std::string& path : {valid, odd})
         EXPECT_EQ(narrow_platform_path(get_unc_full_path(path.c_str())), path);
+    // FILE_SYSTEM::fopen takes names beyond PATH_MAX, relative or absolute.
+    test_support::TEMP_DIR dir;
+    const std::string deep = test_support::make_deep_directories(dir.path(), 25) + "/f";
+    std::filesystem::current_path(dir.path());
+    FILE* file = FILE_SYSTEM::fopen(deep.c_str(), "w");
+    EXPECT_TRUE(file && std::fputs("written", file) >= 0 && std::fclose(file) == 0);
+    std::filesystem::current_path(cwd);
+    file = FILE_SYSTEM::fopen((dir.path().string() + deep.substr(1)).c_str(), "r");
+    char text[16] = {};
+    EXPECT_TRUE(file && std::fgets(text, sizeof text, file) && std::fclose(file) == 0);
+    EXPECT_STREQ("written", text);
 }
 
 TEST(HostServicesDeathTest, InternalErrorsEndTheProcess)

@@ -109,6 +109,10 @@ TEST_F(ZstreamFilesTest, RoundTripsProbesAndBadInput)
     // A missing input creates no output; a directory or an output that cannot be created fail.
     EXPECT_FALSE(pack("missing", "new", "pw") || std::filesystem::exists(file("new")));
     EXPECT_FALSE(pack(".", "out", "pw") || pack("in", "no/dir/out", "pw") || unpack("c", "no/dir/out", "pw"));
+    // Names beyond PATH_MAX work too, for the functions and the streams they open.
+    const std::string deep = make_deep_directories(m_dir.path(), 25) + "/ce";
+    EXPECT_TRUE(pack("in", deep.c_str(), "pw") && nuv_is_file_encrypted(file(deep).c_str()));
+    EXPECT_TRUE(unpack(deep.c_str(), "back", "pw") && read_file(file("back")) == input);
 }
 
 } // namespace

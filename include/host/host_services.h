@@ -107,7 +107,7 @@ NUV_EXPORT uint64_t memory_process_virtual_used();
 NUV_EXPORT const char* get_project_output_directory();
 
 namespace FILE_SYSTEM {
-/// Opens a file by its full path; null on failure.
+/// Opens a file by its full path, however long (see OPENABLE_PATH); null on failure.
 NUV_EXPORT FILE* fopen(const char* path, const char* mode);
 } // namespace FILE_SYSTEM
 
@@ -117,6 +117,29 @@ NUV_EXPORT std::wstring get_unc_full_path(const char* path);
 
 /// Converts a path from get_unc_full_path back to the platform's narrow encoding.
 NUV_EXPORT std::string narrow_platform_path(const std::wstring& path);
+
+/// A name that the platform's open() accepts for `path`, however long the path is. A path
+/// shorter than PATH_MAX is used as it stands. A longer one is opened directory by
+/// directory, each name within NAME_MAX, and named "/proc/self/fd/N/LAST": N is a
+/// descriptor of the directory that holds the last name, kept open while the object
+/// lives. When a directory on the way cannot be opened, the path is used as it stands, so
+/// that opening it fails as it would have.
+class NUV_EXPORT OPENABLE_PATH {
+public:
+    /// Resolves `path`, opening its directories when it is too long for open().
+    explicit OPENABLE_PATH(const std::string& path);
+    /// Closes the directory descriptor, if one was opened.
+    ~OPENABLE_PATH();
+    OPENABLE_PATH(const OPENABLE_PATH&) = delete;
+    OPENABLE_PATH& operator=(const OPENABLE_PATH&) = delete;
+
+    /// The name to pass to open() or fopen().
+    const char* c_str() const { return m_name.c_str(); }
+
+private:
+    std::string m_name;
+    int m_directory;
+};
 
 /// Registration of a library with the host's memory service, for the object's lifetime.
 class NUV_EXPORT MEMORY_INITIALIZER {

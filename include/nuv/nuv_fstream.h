@@ -2,7 +2,8 @@
 //
 // std::tenvik_ifstream and std::tenvik_ofstream are the standard narrow file streams with
 // one change: open() resolves the name with get_unc_full_path() and opens the file by
-// that full path, whatever form the caller's name had. Everything else is inherited.
+// that full path, whatever form the caller's name had and however long the path is (see
+// OPENABLE_PATH). Everything else is inherited.
 #pragma once
 
 #include <host/host_services.h>
@@ -19,7 +20,7 @@ template <class STREAM> void open_full_path(STREAM& stream, const char* filename
 {
     if (stream.rdbuf()->is_open())
         return;
-    const string path = narrow_platform_path(get_unc_full_path(filename));
+    const OPENABLE_PATH path(narrow_platform_path(get_unc_full_path(filename)));
     if (stream.rdbuf()->open(path.c_str(), mode))
         stream.clear();
     else

@@ -1,11 +1,13 @@
 // Linux implementation of the host services.
 #include <host/host_services.h>
 
+#include <fcntl.h>
 #include <malloc.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <climits>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -355,7 +357,36 @@ const char* get_project_output_directory()
 
 FILE* FILE_SYSTEM::fopen(const char* path, const char* mode)
 {
-    return std::fopen(path, mode);
+    const OPENABLE_PATH name(path);
+    return std::fopen(name.c_str(), mode);
+}
+
+OPENABLE_PATH::OPENABLE_PATH(const std::string& path) : m_name(path), m_directory(-1)
+{
+    const size_t last_slash = path.rfind('/');
+    if (path.size() < PATH_MAX || last_slash == std::string::npos || last_slash + 1 == path.size())
+        return;
+    int directory = ::open(path[0] == '/' ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    for (size_t begin = 0; directory >= 0 && begin < last_slash;) {
+        const size_t end = path.find('/', begin);
+        const std::string name = path.substr(begin, end - begin);
+        begin = end + 1;
+        if (name.empty())
+            continue;
+        const int next = ::openat(directory, name.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        ::close(directory);
+        directory = next;
+    }
+    if (directory < 0)
+        return;
+    m_directory = directory;
+    m_name = "/proc/self/fd/" + std::to_string(directory) + path.substr(last_slash);
+}
+
+OPENABLE_PATH::~OPENABLE_PATH()
+{
+    if (m_directory >= 0)
+        ::close(m_directory);
 }
 
 std::wstring get_unc_full_path(const char* path)
