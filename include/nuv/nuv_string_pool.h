@@ -27,7 +27,8 @@ public:
     size_t size() const { return static_cast<size_t>(m_end - m_begin); }
     /// Free bytes.
     size_t room() const { return static_cast<size_t>(m_end - m_current); }
-    /// True if `s` and its terminator fit in the free bytes.
+    /// True if `s` and its terminator fit in the free bytes; false for a string too long
+    /// for a signed 32-bit count (2^31 - 1 characters or more).
     bool can_fit(const char* s) const;
     /// Copies `s` with its terminator and uses `length` bytes, which must be at least the
     /// length of `s` plus one (extra bytes stay zero). Returns the copy, or null when

@@ -7,11 +7,20 @@
 
 namespace {
 
-// Bytes a string needs in a chunk: its length as a signed 32-bit count, plus one.
+// The length of `s` as the pool counts it, a signed 32-bit count; false when it is too long
+// to count that way.
+bool counted_length(const char* s, size_t* length)
+{
+    *length = string_length(s);
+    return *length < static_cast<size_t>(INT_MAX);
+}
+
+// Bytes a string needs in a chunk: its length plus one. Writing a string too long to count
+// is an internal error.
 size_t needed_bytes(const char* s)
 {
-    size_t length = string_length(s);
-    if (length >= static_cast<size_t>(INT_MAX))
+    size_t length = 0;
+    if (!counted_length(s, &length))
         report_internal_error("String too long for the string pool", "NUV", "nuv_string_pool", __LINE__);
     return length + 1;
 }
@@ -33,7 +42,8 @@ NUV_STRING_CHUNK::~NUV_STRING_CHUNK()
 
 bool NUV_STRING_CHUNK::can_fit(const char* s) const
 {
-    return needed_bytes(s) <= room();
+    size_t length = 0;
+    return counted_length(s, &length) && length + 1 <= room();
 }
 
 const char* NUV_STRING_CHUNK::write(const char* s, size_t length)
