@@ -69,5 +69,42 @@ echo "earlier content" >kept.nuv && "$nuvz" pack --password secret --encrypt-onl
 LIMIT=1 expect 1 "new.nuv: could not write the packed file; the incomplete output was removed" pack random.bin new.nuv
 LIMIT=1 expect 1 "kept.nuv now holds incomplete data" pack random.bin kept.nuv
 LIMIT=1 expect 1 "new.bin: write error; the incomplete output was removed" unpack --password secret r.nuv new.bin
-{ ls new.* || [ ! -e kept.nuv ]; } 2>/dev/null && fail "a failed write left its output or removed an earlier file"
+# Pipes: tar through pack and unpack, gzip both ways; never a file named '-'; a reader that goes
+# away early (exit 1, nothing left behind); standard input that ends before the packed data does.
+mkdir -p tree/sub x && cp text.txt tree/ && cp random.bin tree/sub/ && printf 'secret\nrest\n' >key.txt
+tar c tree | "$nuvz" pack --password-file key.txt - tree.nuv && (cd x && "$nuvz" unpack --password-file ../key.txt ../tree.nuv - | tar x)
+diff -r tree x/tree >/dev/null || fail "tar through pack and unpack differs"
+"$nuvz" pack --gzip text.txt - | gzip -dc | cmp -s - text.txt || fail "gzip -d of pack's standard output"
+gzip -c text.txt | "$nuvz" unpack - - | cmp -s - text.txt || fail "unpack of gzip's standard output"
+"$nuvz" unpack --password secret tree.nuv - 2>/dev/null | head -c 10 >/dev/null
+[ "${PIPESTATUS[0]}" -eq 1 ] || fail "unpack into a pipe closed early: exit ${PIPESTATUS[0]}"
+"$nuvz" pack --password secret text.txt - 2>/dev/null | head -c 10 >/dev/null
+[ "${PIPESTATUS[0]}" -eq 1 ] || fail "pack into a pipe closed early: exit ${PIPESTATUS[0]}"
+head -c 5000 c.nuv | "$nuvz" unpack - new.txt 2>err.txt
+[ $? -eq 1 ] && grep -q "standard input: ended early" err.txt || fail "standard input cut short: $(cat err.txt)"
+echo kept >appended && "$nuvz" pack text.txt - >>appended 2>/dev/null || [ "$(cat appended)" != kept ] && fail "appended"
+: >empty.key
+for args in "--password-file missing.key" "--password-file empty.key" "--password-file ." "--prompt"; do
+    expect 2 "" pack $args text.txt new.nuv # no terminal to ask on for --prompt, here
+done
+# The terminal: unpack asks for a missing password, pack --prompt asks twice; nothing is echoed, and
+# packed data is not written to a terminal.
+on_terminal() { # ANSWERS ARGS...: nuvz on a new terminal, answering its prompts in turn
+    python3 -c 'import os, pty, sys
+answers, pid, fd, out = sys.argv[2].split(","), *pty.fork(), b""
+if pid == 0: os.execv(sys.argv[1], sys.argv[1:2] + sys.argv[3:])
+while True:
+    try: chunk = os.read(fd, 4096)
+    except OSError: break
+    out += chunk
+    if not chunk: break
+    if out.endswith(b": ") and answers: os.write(fd, (answers.pop(0) + "\n").encode())
+print(out.decode(errors="replace")); sys.exit(os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1]))' "$nuvz" "$@" >out.txt
+}
+on_terminal secret unpack p.nuv asked.txt && cmp -s asked.txt text.txt && ! grep -q secret out.txt || fail "prompt: $(cat out.txt)"
+on_terminal twice,twice pack --prompt text.txt q.nuv && "$nuvz" unpack --password twice q.nuv q.txt || fail "pack --prompt"
+on_terminal one,two pack --prompt text.txt new.nuv; [ $? -eq 2 ] && grep -q differ out.txt || fail "different passwords"
+on_terminal "" pack text.txt -; [ $? -eq 2 ] && grep -q "not write packed data to a terminal" out.txt || fail "terminal"
+for f in new.* -; do [ ! -e "$f" ] || fail "a failed run left $f behind"; done
+[ -e kept.nuv ] || fail "a failed run removed a file it did not create"
 [ "$failures" -eq 0 ] && echo "all nuvz checks passed" || { echo "$failures check(s) failed" >&2; exit 1; }

@@ -5,6 +5,7 @@
 // 3 the data did not decode (wrong password or key, damaged or cut file, not a packed file).
 #include "nuvz.h"
 
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -13,31 +14,39 @@ namespace {
 
 const char s_usage[] =
     "Usage:\n"
-    "  nuvz pack [--password P | --key-hex HEX] [--store] [--encrypt-only] [--gzip] [--level N] IN OUT\n"
-    "  nuvz unpack [--password P | --key-hex HEX] IN OUT\n"
+    "  nuvz pack [KEY] [--store] [--encrypt-only] [--gzip] [--level N] IN OUT\n"
+    "  nuvz unpack [KEY] IN OUT\n"
     "  nuvz info FILE...\n"
     "  nuvz md5 [--legacy] [FILE...]\n"
     "  nuvz --help\n"
     "\n"
+    "IN '-' reads standard input, OUT '-' writes standard output (pack refuses a terminal).\n"
+    "\n"
     "Commands:\n"
     "  pack    write IN into the packed file OUT: compressed (zlib), and encrypted with\n"
-    "          AES-ECB when a password or key is given\n"
-    "            --password P     the key is the MD5 digest of P (16 bytes)\n"
-    "            --key-hex HEX    a raw key of 16, 24 or 32 bytes in hex (32, 48 or 64 digits)\n"
+    "          AES-ECB when a key is given\n"
     "            --level N        deflate level 0 to 9 (default 6)\n"
     "            --store          the same as --level 0: stored, uncompressed deflate blocks\n"
-    "            --encrypt-only   encrypt without compressing (needs a password or key)\n"
+    "            --encrypt-only   encrypt without compressing (needs a key)\n"
     "            --gzip           write a gzip member instead (cannot be encrypted)\n"
-    "  unpack  write the content of the packed file IN to OUT; an encrypted file needs\n"
-    "          the password or key it was packed with\n"
+    "  unpack  write the content of the packed file IN to OUT; an encrypted file needs the\n"
+    "          key it was packed with, asked on the terminal when none is given and IN is a file\n"
     "  info    describe each FILE: kind, header bytes, sizes, and for gzip the member's\n"
     "          name and trailer; unencrypted files are decoded to count and check them\n"
     "  md5     print the MD5 digest of each FILE (or of standard input for '-' or no FILE)\n"
     "          in md5sum's format; --legacy prints the pre-121 form (no leading zeros)\n"
     "\n"
-    "Exit status: 0 success, 1 a file could not be read or written, 2 usage error (also an\n"
-    "encrypted file without its password), 3 the data did not decode (wrong password or key,\n"
-    "damaged or cut file, not a packed file).\n";
+    "KEY, one of:\n"
+    "  --password-file F  the password is the first line of the file F\n"
+    "  --prompt           (pack) ask for the password twice on the terminal, without echo\n"
+    "  --password P       the password P; other users of the machine can see it in the\n"
+    "                     process list, so prefer --password-file or the prompt\n"
+    "  --key-hex HEX      a raw key of 16, 24 or 32 bytes in hex (32, 48 or 64 digits)\n"
+    "A password's key is its MD5 digest (16 bytes).\n"
+    "\n"
+    "Exit status: 0 success, 1 a file or pipe could not be read or written, 2 usage error\n"
+    "(also an encrypted file without its key, or a bad password file), 3 the data did not\n"
+    "decode (wrong password or key, damaged or cut file, not a packed file).\n";
 
 const struct {
     const char* name;
@@ -53,6 +62,9 @@ const struct {
 
 int main(int argc, char** argv)
 {
+    // A reader that goes away makes writes fail with EPIPE, which ends the command with exit
+    // status 1 and its clean-up, instead of a signal.
+    std::signal(SIGPIPE, SIG_IGN);
     if (argc < 2)
         return nuvz::usage_error("missing command");
     const std::string command = argv[1];

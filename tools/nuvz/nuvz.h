@@ -47,11 +47,28 @@ uint64_t file_size(const std::string& name);
 /// problem and returns its exit code, or EXIT_OK.
 int check_files(const std::string& in, const std::string& out);
 
+/// "-": standard input as IN, standard output as OUT. No file of that name is ever made.
+inline bool is_standard(const std::string& name)
+{
+    return name == "-";
+}
+/// `name` as messages show it: "-" becomes `standard` ("standard input", "standard output").
+inline std::string shown(const std::string& name, const char* standard)
+{
+    return is_standard(name) ? standard : name;
+}
+
 /// The AES key of pack and unpack: empty for none, else 16, 24 or 32 bytes.
 using KEY = std::vector<unsigned char>;
-/// Fills `key` from --password (the library's password key) or --key-hex; returns an
-/// error text, empty on success.
+/// Fills `key` from at most one of --password, --password-file (its first line), --prompt
+/// (asked twice on the terminal) and --key-hex; leaves it empty when none is given.
+/// Returns an error text, empty on success.
 std::string resolve_key(const ARGS& args, KEY* key);
+/// The library's key of `password`.
+void key_from_password(const std::string& password, KEY* key);
+/// Asks `prompt` on the controlling terminal with echo off and reads one line into
+/// `answer`; false, asking nothing, when the process has no terminal.
+bool ask_on_terminal(const std::string& prompt, std::string* answer);
 
 /// The output of pack or unpack. After a failure it is removed only when this run created
 /// it (the name did not exist before) and it is a regular file: never a file the user
@@ -65,7 +82,7 @@ public:
     /// The end of an error message for an output that a failure left, before knowing how
     /// far the writing got: removed when created here, else named as incomplete.
     std::string failure_note() const;
-    /// Whether this run creates the file.
+    /// Whether this run creates the file (never for standard output).
     bool created_here() const { return !m_existed; }
 
 private:

@@ -5,10 +5,13 @@
 
 #include <host/host_services.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <iostream>
 
 namespace nuvz {
 namespace {
@@ -29,25 +32,34 @@ std::string s_write_failure;            // composed before the handler is instal
     ::_exit(EXIT_FILE);
 }
 
-/// Packs `in` into `out` through NUV_ZOFSTREAM, which unlike the whole-file function takes
-/// every key length, a deflate level and gzip framing, and lets the copy show progress.
-/// With the default level and a 16-byte key or none it writes the same file as
-/// nuv_encrypt_and_compress_file.
-bool pack_file(const std::string& in, const std::string& out, const KEY& key, bool compress, int level,
-               bool gzip, PROGRESS& progress)
+/// Packs `input` into `out` (standard output for "-") through NUV_ZOFSTREAM, which unlike
+/// the whole-file function takes every key length, a deflate level and gzip framing, and
+/// lets the copy show progress. With the default level and a 16-byte key or none it writes
+/// the same file as nuv_encrypt_and_compress_file.
+bool pack_stream(std::istream& input, const std::string& out, const KEY& key, bool compress, int level,
+                 bool gzip, PROGRESS& progress)
 {
-    std::tenvik_ifstream input;
-    input.open(in.c_str(), std::ios_base::binary);
-    if (!input.is_open())
-        return false;
     NUV_ZOFSTREAM output;
-    output.open(out.c_str(), std::ios_base::binary, compress, key.empty() ? nullptr : key.data(),
-                int(key.size()), level, gzip);
+    output.open(is_standard(out) ? "/dev/stdout" : out.c_str(), std::ios_base::binary, compress,
+                key.empty() ? nullptr : key.data(), int(key.size()), level, gzip);
     if (!output.good())
         return false;
     const bool copied = nuv_copy_stream(input, output, [&](uint64_t done) { progress.update(done); });
     output.close(false);
     return copied && !output.bad() && output.last_error() == NUV_ZSTREAM_OK;
+}
+
+/// Why standard output cannot take packed data, or an empty text when it can: binary data
+/// does not go to a terminal, and a file opened for appending would be cut to nothing.
+std::string standard_output_problem()
+{
+    if (::isatty(STDOUT_FILENO))
+        return "will not write packed data to a terminal: redirect standard output or name OUT";
+    struct stat info;
+    const int flags = ::fcntl(STDOUT_FILENO, F_GETFL);
+    if (::fstat(STDOUT_FILENO, &info) == 0 && S_ISREG(info.st_mode) && flags >= 0 && (flags & O_APPEND))
+        return "standard output is a file opened for appending: name OUT instead";
+    return std::string();
 }
 
 /// The deflate level from --level and --store; an error text, empty on success.
@@ -68,16 +80,18 @@ std::string resolve_level(const ARGS& args, int* level)
 }
 
 /// Options that cannot go together; an error text, empty when they can.
-std::string option_conflict(const ARGS& args, const KEY& key)
+std::string option_conflict(const ARGS& args)
 {
     const bool gzip = args.flags.count("--gzip") != 0;
+    const bool keyed = args.flags.count("--prompt") || args.values.count("--password") ||
+                       args.values.count("--password-file") || args.values.count("--key-hex");
     if (args.flags.count("--encrypt-only")) {
-        if (key.empty())
-            return "--encrypt-only needs --password or --key-hex";
+        if (!keyed)
+            return "--encrypt-only needs a password or --key-hex";
         if (gzip || args.flags.count("--store") || args.values.count("--level"))
             return "--encrypt-only does not compress: drop --store, --gzip and --level";
     }
-    if (gzip && !key.empty())
+    if (gzip && keyed)
         return "a gzip member cannot be encrypted: drop --gzip or the password/key";
     return std::string();
 }
@@ -87,18 +101,20 @@ std::string option_conflict(const ARGS& args, const KEY& key)
 int command_pack(const std::vector<std::string>& args)
 {
     ARGS parsed;
-    std::string error = parse_args(args, {"--store", "--encrypt-only", "--gzip"},
-                                   {"--password", "--key-hex", "--level"}, &parsed);
+    std::string error = parse_args(args, {"--store", "--encrypt-only", "--gzip", "--prompt"},
+                                   {"--password", "--password-file", "--key-hex", "--level"}, &parsed);
     if (error.empty() && parsed.positional.size() != 2)
         error = "needs IN and OUT";
-    KEY key;
+    if (error.empty() && is_standard(parsed.positional[1]))
+        error = standard_output_problem();
     int level = DEFAULT_LEVEL;
-    if (error.empty())
-        error = resolve_key(parsed, &key);
     if (error.empty())
         error = resolve_level(parsed, &level);
     if (error.empty())
-        error = option_conflict(parsed, key);
+        error = option_conflict(parsed);
+    KEY key; // last: --prompt asks only once everything else is in order
+    if (error.empty())
+        error = resolve_key(parsed, &key);
     if (!error.empty())
         return usage_error("pack: " + error);
 
@@ -108,19 +124,30 @@ int command_pack(const std::vector<std::string>& args)
     if (status != EXIT_OK)
         return status;
 
+    std::tenvik_ifstream file;
+    if (!is_standard(in)) {
+        file.open(in.c_str(), std::ios_base::binary);
+        if (!file.is_open()) {
+            file_error(in, std::strerror(errno ? errno : EIO));
+            return EXIT_FILE;
+        }
+    }
     const OUTPUT_FILE output(out);
     s_created_output = output.created_here() ? out.c_str() : nullptr;
-    s_write_failure = "nuvz: " + out + ": could not write the packed file" + output.failure_note() + "\n";
+    s_write_failure = "nuvz: " + shown(out, "standard output") + ": could not write the packed file" +
+                      output.failure_note() + "\n";
     const INTERNAL_ERROR_HANDLER previous = set_internal_error_handler(on_internal_error_while_packing);
     PROGRESS progress("packing", in, file_size(in), true);
     errno = 0;
-    const bool ok = pack_file(in, out, key, !parsed.flags.count("--encrypt-only"), level,
-                              parsed.flags.count("--gzip") != 0, progress);
+    const bool ok =
+        pack_stream(is_standard(in) ? std::cin : file, out, key, !parsed.flags.count("--encrypt-only"), level,
+                    parsed.flags.count("--gzip") != 0, progress);
     set_internal_error_handler(previous);
     if (!ok) {
         const int saved = errno;
-        file_error(out, std::string("could not write the packed file") +
-                            (saved ? ": " + std::string(std::strerror(saved)) : "") + output.discard());
+        file_error(shown(out, "standard output"),
+                   std::string("could not write the packed file") +
+                       (saved ? ": " + std::string(std::strerror(saved)) : "") + output.discard());
         return EXIT_FILE;
     }
     return EXIT_OK;

@@ -2,8 +2,6 @@
 // progress line of nuvz.
 #include "nuvz.h"
 
-#include <nuv/nuv_zstream.h>
-
 #include <unistd.h>
 
 #include <cerrno>
@@ -79,48 +77,27 @@ uint64_t file_size(const std::string& name)
 
 int check_files(const std::string& in, const std::string& out)
 {
-    const std::string reason = unreadable_reason(in);
+    const std::string reason = is_standard(in) ? std::string() : unreadable_reason(in);
     if (!reason.empty()) {
         file_error(in, reason);
         return EXIT_FILE;
     }
     struct stat first, second;
-    if (::stat(in.c_str(), &first) == 0 && ::stat(out.c_str(), &second) == 0 &&
-        first.st_dev == second.st_dev && first.st_ino == second.st_ino)
+    if (!is_standard(in) && !is_standard(out) && ::stat(in.c_str(), &first) == 0 &&
+        ::stat(out.c_str(), &second) == 0 && first.st_dev == second.st_dev && first.st_ino == second.st_ino)
         return usage_error("'" + in + "' and '" + out + "' are the same file");
     return EXIT_OK;
 }
 
-std::string resolve_key(const ARGS& args, KEY* key)
-{
-    const auto password = args.values.find("--password");
-    const auto hex = args.values.find("--key-hex");
-    if (password != args.values.end() && hex != args.values.end())
-        return "give either --password or --key-hex, not both";
-    if (password != args.values.end()) {
-        if (password->second.empty())
-            return "the password is empty";
-        key->resize(NUV_PASSWORD_KEY_LENGTH);
-        nuv_key_from_password(password->second.c_str(), key->data());
-    } else if (hex != args.values.end()) {
-        const std::string& text = hex->second;
-        if (text.size() != 32 && text.size() != 48 && text.size() != 64)
-            return "--key-hex needs 32, 48 or 64 hex digits (a 16, 24 or 32-byte key)";
-        if (text.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
-            return "--key-hex: '" + text + "' is not hexadecimal";
-        for (size_t i = 0; i < text.size(); i += 2)
-            key->push_back(static_cast<unsigned char>(std::stoul(text.substr(i, 2), nullptr, 16)));
-    }
-    return std::string();
-}
-
 OUTPUT_FILE::OUTPUT_FILE(const std::string& name)
-    : m_name(name), m_existed(::lstat(name.c_str(), &m_before) == 0)
+    : m_name(name), m_existed(is_standard(name) || ::lstat(name.c_str(), &m_before) == 0)
 {
 }
 
 std::string OUTPUT_FILE::discard() const
 {
+    if (is_standard(m_name))
+        return "";
     struct stat now;
     if (::lstat(m_name.c_str(), &now) != 0 || !S_ISREG(now.st_mode))
         return "";
@@ -133,6 +110,8 @@ std::string OUTPUT_FILE::discard() const
 
 std::string OUTPUT_FILE::failure_note() const
 {
+    if (is_standard(m_name))
+        return "";
     if (!m_existed)
         return "; the incomplete output was removed";
     return S_ISREG(m_before.st_mode) ? "; " + m_name + " now holds incomplete data" : "";

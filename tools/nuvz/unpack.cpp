@@ -5,13 +5,60 @@
 
 #include <cerrno>
 #include <cstring>
+#include <iostream>
 
 namespace nuvz {
+namespace {
+
+/// Opens `in` (standard input for "-") with `key`. An encrypted file opened without a key
+/// is opened again with the key of a password asked on the terminal, when there is one;
+/// standard input cannot be read twice, so it needs its key on the command line. Returns
+/// an exit code, EXIT_OK when the stream is ready.
+int open_input(const std::string& in, KEY key, NUV_ZIFSTREAM& input)
+{
+    const char* name = is_standard(in) ? "/dev/stdin" : in.c_str();
+    const std::string label = shown(in, "standard input");
+    input.open(name, std::ios_base::binary, key.empty() ? nullptr : key.data(),
+               key.empty() ? NUV_PASSWORD_KEY_LENGTH : int(key.size()));
+    if (input.kind() == NUV_ZSTREAM_KIND_PLAIN && input.is_open()) {
+        file_error(label, "not a packed file (no container header); nothing to unpack");
+        return EXIT_DECODE;
+    }
+    std::string password;
+    if (input.last_error() == NUV_ZSTREAM_NO_KEY && !is_standard(in) &&
+        ask_on_terminal("Password for " + in + ": ", &password)) {
+        if (password.empty())
+            return usage_error("unpack: the password is empty");
+        key_from_password(password, &key);
+        input.open(name, std::ios_base::binary, key.data(), int(key.size()));
+    }
+    if (input.last_error() == NUV_ZSTREAM_NO_KEY) {
+        file_error(
+            label,
+            "the file is encrypted: give the --password-file, --password or --key-hex it was packed with");
+        return EXIT_USAGE;
+    }
+    if (!input.is_open()) {
+        file_error(label, std::strerror(errno ? errno : EIO));
+        return EXIT_FILE;
+    }
+    return EXIT_OK;
+}
+
+/// Why the data read from `input` is not the whole packed content, or an empty text.
+std::string decode_problem(NUV_ZIFSTREAM& input)
+{
+    if (input.last_error() != NUV_ZSTREAM_OK)
+        return nuv_zstream_error_text(input.last_error());
+    return input.verified_end() ? "" : "its end does not check out (cut, damaged, or data after the end)";
+}
+
+} // namespace
 
 int command_unpack(const std::vector<std::string>& args)
 {
     ARGS parsed;
-    std::string error = parse_args(args, {}, {"--password", "--key-hex"}, &parsed);
+    std::string error = parse_args(args, {}, {"--password", "--password-file", "--key-hex"}, &parsed);
     if (error.empty() && parsed.positional.size() != 2)
         error = "needs IN and OUT";
     KEY key;
@@ -21,49 +68,44 @@ int command_unpack(const std::vector<std::string>& args)
         return usage_error("unpack: " + error);
     const std::string& in = parsed.positional[0];
     const std::string& out = parsed.positional[1];
-    const int status = check_files(in, out);
+    int status = check_files(in, out);
+    NUV_ZIFSTREAM input;
+    if (status == EXIT_OK)
+        status = open_input(in, key, input);
     if (status != EXIT_OK)
         return status;
 
-    NUV_ZIFSTREAM input;
-    input.open(in.c_str(), std::ios_base::binary, key.empty() ? nullptr : key.data(),
-               key.empty() ? NUV_PASSWORD_KEY_LENGTH : int(key.size()));
-    if (input.kind() == NUV_ZSTREAM_KIND_PLAIN) {
-        file_error(in, "not a packed file (no container header); nothing to unpack");
-        return EXIT_DECODE;
-    }
-    if (input.last_error() == NUV_ZSTREAM_NO_KEY) {
-        file_error(in, "the file is encrypted: give the --password or --key-hex it was packed with");
-        return EXIT_USAGE;
-    }
-    if (!input.is_open()) {
-        file_error(in, std::strerror(errno ? errno : EIO));
-        return EXIT_FILE;
-    }
     const OUTPUT_FILE output_file(out);
-    std::tenvik_ofstream output;
-    output.open(out.c_str(), std::ios_base::binary);
-    if (!output.is_open()) {
-        file_error(out, std::strerror(errno ? errno : EIO));
-        return EXIT_FILE;
+    std::tenvik_ofstream file;
+    if (!is_standard(out)) {
+        file.open(out.c_str(), std::ios_base::binary);
+        if (!file.is_open()) {
+            file_error(out, std::strerror(errno ? errno : EIO));
+            return EXIT_FILE;
+        }
     }
-
+    std::ostream& output = is_standard(out) ? std::cout : file;
     PROGRESS progress("unpacking", in, file_size(in), false);
     nuv_copy_stream(input, output, [&](uint64_t done) { progress.update(done); });
     const bool read_failed = input.bad();
     input.close();
-    output.close(); // a failed write or close leaves failbit
-    if (output.fail() || read_failed) {
-        file_error(read_failed ? in : out,
-                   std::string(read_failed ? "read error" : "write error") + output_file.discard());
+    output.flush();
+    if (!is_standard(out))
+        file.close(); // a failed write or close leaves failbit
+    const std::string problem = decode_problem(input);
+    // Standard input that ends before the packed data does is a writer that went away.
+    const bool input_ended_early =
+        is_standard(in) && input.last_error() == NUV_ZSTREAM_OK && !problem.empty();
+    if (output.fail() || read_failed || input_ended_early) {
+        const std::string what = output.fail() ? "write error" : read_failed ? "read error" : "ended early";
+        file_error(output.fail() ? shown(out, "standard output") : shown(in, "standard input"),
+                   what + output_file.discard());
         return EXIT_FILE;
     }
-    if (input.last_error() != NUV_ZSTREAM_OK || !input.verified_end()) {
-        const std::string why = input.last_error() != NUV_ZSTREAM_OK
-                                    ? nuv_zstream_error_text(input.last_error())
-                                    : "its end does not check out (cut, damaged, or data after the end)";
-        file_error(in, "the data did not decode: " + why + "; wrong password or key, or a damaged file" +
-                           output_file.discard());
+    if (!problem.empty()) {
+        file_error(shown(in, "standard input"), "the data did not decode: " + problem +
+                                                    "; wrong password or key, or a damaged file" +
+                                                    output_file.discard());
         return EXIT_DECODE;
     }
     return EXIT_OK;
