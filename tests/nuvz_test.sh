@@ -87,6 +87,13 @@ echo kept >appended && "$nuvz" pack text.txt - >>appended 2>/dev/null || [ "$(ca
 for args in "--password-file missing.key" "--password-file empty.key" "--password-file ." "--prompt"; do
     expect 2 "" pack $args text.txt new.nuv # no terminal to ask on for --prompt, here
 done
+# Names beyond PATH_MAX, each directory name within NAME_MAX.
+deep=$(python3 -c 'import os
+fd, path = os.open(".", os.O_RDONLY), "."
+for i in range(25): n = "%0200d" % i; os.mkdir(n, dir_fd=fd); fd, path = os.open(n, os.O_RDONLY, dir_fd=fd), path + "/" + n
+print(path)')
+"$nuvz" pack --password-file key.txt text.txt "$deep/t.nuv" && "$nuvz" unpack --password-file key.txt "$deep/t.nuv" \
+    deep.txt && cmp -s deep.txt text.txt || fail "names beyond PATH_MAX"
 # The terminal: unpack asks for a missing password, pack --prompt asks twice; nothing is echoed, and
 # packed data is not written to a terminal.
 on_terminal() { # ANSWERS ARGS...: nuvz on a new terminal, answering its prompts in turn

@@ -133,7 +133,8 @@ int command_pack(const std::vector<std::string>& args)
         }
     }
     const OUTPUT_FILE output(out);
-    s_created_output = output.created_here() ? out.c_str() : nullptr;
+    const OPENABLE_PATH removable(out); // the handler may not build it: made beforehand
+    s_created_output = output.created_here() ? removable.c_str() : nullptr;
     s_write_failure = "nuvz: " + shown(out, "standard output") + ": could not write the packed file" +
                       output.failure_note() + "\n";
     const INTERNAL_ERROR_HANDLER previous = set_internal_error_handler(on_internal_error_while_packing);

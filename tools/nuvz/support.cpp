@@ -2,6 +2,8 @@
 // progress line of nuvz.
 #include "nuvz.h"
 
+#include <host/host_services.h>
+
 #include <unistd.h>
 
 #include <cerrno>
@@ -57,14 +59,25 @@ void file_error(const std::string& name, const std::string& text)
     std::fprintf(stderr, "nuvz: %s: %s\n", name.c_str(), text.c_str());
 }
 
+namespace {
+
+// stat, or lstat when `follow_link` is false, of a name however long (see OPENABLE_PATH).
+int stat_name(const std::string& name, struct stat* info, bool follow_link = true)
+{
+    const OPENABLE_PATH path(name);
+    return follow_link ? ::stat(path.c_str(), info) : ::lstat(path.c_str(), info);
+}
+
+} // namespace
+
 std::string unreadable_reason(const std::string& name)
 {
     struct stat info;
-    if (::stat(name.c_str(), &info) != 0)
+    if (stat_name(name, &info) != 0)
         return std::strerror(errno);
     if (S_ISDIR(info.st_mode))
         return std::strerror(EISDIR);
-    if (::access(name.c_str(), R_OK) != 0)
+    if (::access(OPENABLE_PATH(name).c_str(), R_OK) != 0)
         return std::strerror(errno);
     return std::string();
 }
@@ -72,7 +85,7 @@ std::string unreadable_reason(const std::string& name)
 uint64_t file_size(const std::string& name)
 {
     struct stat info;
-    return ::stat(name.c_str(), &info) == 0 && S_ISREG(info.st_mode) ? uint64_t(info.st_size) : 0;
+    return stat_name(name, &info) == 0 && S_ISREG(info.st_mode) ? uint64_t(info.st_size) : 0;
 }
 
 int check_files(const std::string& in, const std::string& out)
@@ -83,14 +96,14 @@ int check_files(const std::string& in, const std::string& out)
         return EXIT_FILE;
     }
     struct stat first, second;
-    if (!is_standard(in) && !is_standard(out) && ::stat(in.c_str(), &first) == 0 &&
-        ::stat(out.c_str(), &second) == 0 && first.st_dev == second.st_dev && first.st_ino == second.st_ino)
+    if (!is_standard(in) && !is_standard(out) && stat_name(in, &first) == 0 && stat_name(out, &second) == 0 &&
+        first.st_dev == second.st_dev && first.st_ino == second.st_ino)
         return usage_error("'" + in + "' and '" + out + "' are the same file");
     return EXIT_OK;
 }
 
 OUTPUT_FILE::OUTPUT_FILE(const std::string& name)
-    : m_name(name), m_existed(is_standard(name) || ::lstat(name.c_str(), &m_before) == 0)
+    : m_name(name), m_existed(is_standard(name) || stat_name(name, &m_before, false) == 0)
 {
 }
 
@@ -99,10 +112,10 @@ std::string OUTPUT_FILE::discard() const
     if (is_standard(m_name))
         return "";
     struct stat now;
-    if (::lstat(m_name.c_str(), &now) != 0 || !S_ISREG(now.st_mode))
+    if (stat_name(m_name, &now, false) != 0 || !S_ISREG(now.st_mode))
         return "";
     if (!m_existed)
-        return std::remove(m_name.c_str()) == 0 ? "; the incomplete output was removed" : "";
+        return std::remove(OPENABLE_PATH(m_name).c_str()) == 0 ? "; the incomplete output was removed" : "";
     const bool touched = now.st_size != m_before.st_size || now.st_mtim.tv_sec != m_before.st_mtim.tv_sec ||
                          now.st_mtim.tv_nsec != m_before.st_mtim.tv_nsec;
     return touched ? "; " + m_name + " now holds incomplete data" : "";
