@@ -54,38 +54,24 @@ TEST(StringPool, FirstFitFromTheNewestChunk)
     EXPECT_NE(pool.write("x"), pool.write("x")); // never de-duplicated
 }
 
-// A string of 2^31 characters without 2 GiB of memory: one 1 MiB block of 'a' mapped over and
-// over, then a page of zeros. Unmapped when the object goes.
-class HUGE_STRING {
-public:
-    HUGE_STRING()
-    {
-        const int fd = ::memfd_create("a", 0);
-        EXPECT_EQ(0, ::ftruncate(fd, BLOCK));
-        char* block = static_cast<char*>(::mmap(nullptr, BLOCK, PROT_WRITE, MAP_SHARED, fd, 0));
-        std::memset(block, 'a', BLOCK);
-        ::munmap(block, BLOCK);
-        m_text =
-            static_cast<char*>(::mmap(nullptr, SIZE + 4096, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
-        for (size_t at = 0; at < SIZE; at += BLOCK)
-            ::mmap(m_text + at, BLOCK, PROT_READ, MAP_SHARED | MAP_FIXED, fd, 0);
-        ::close(fd);
-    }
-    ~HUGE_STRING() { ::munmap(m_text, SIZE + 4096); }
-    const char* c_str() const { return m_text; }
-
-private:
-    static const size_t BLOCK = 1 << 20, SIZE = size_t(1) << 31;
-    char* m_text;
-};
-
 TEST(StringChunkDeathTest, StringsTooLongToCount)
 {
-    const HUGE_STRING huge;
-    NUV_STRING_CHUNK chunk(8);
-    EXPECT_FALSE(chunk.can_fit(huge.c_str())); // an answer, not the end of the process
+    // 2^31 characters without 2 GiB of memory: one 1 MiB block of 'a' mapped over and over,
+    // then a page of zeros.
+    const size_t block = 1 << 20, size = size_t(1) << 31;
+    const int fd = ::memfd_create("a", 0);
+    ASSERT_EQ(0, ::ftruncate(fd, block));
+    char* text =
+        static_cast<char*>(::mmap(nullptr, size + 4096, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    for (size_t at = 0; at < size; at += block)
+        ASSERT_NE(MAP_FAILED,
+                  ::mmap(text + at, block, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, fd, 0));
+    std::memset(text, 'a', block);                   // the one shared block, seen at every offset
+    EXPECT_FALSE(NUV_STRING_CHUNK(8).can_fit(text)); // an answer, not the end of the process
     NUV_STRING_CHUNK_MGR pool;
-    EXPECT_DEATH(pool.write(huge.c_str()), "String too long for the string pool");
+    EXPECT_DEATH(pool.write(text), "String too long for the string pool");
+    ::munmap(text, size + 4096);
+    ::close(fd);
 }
 
 } // namespace

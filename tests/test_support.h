@@ -59,11 +59,7 @@ private:
     static void remove_below(int fd)
     {
         DIR* directory = ::fdopendir(fd);
-        if (!directory) {
-            ::close(fd);
-            return;
-        }
-        while (const dirent* entry = ::readdir(directory)) {
+        while (const dirent* entry = directory ? ::readdir(directory) : nullptr) {
             const std::string name = entry->d_name;
             if (name == "." || name == "..")
                 continue;
@@ -72,7 +68,7 @@ private:
                 remove_below(child);
             ::unlinkat(fd, name.c_str(), child >= 0 ? AT_REMOVEDIR : 0);
         }
-        ::closedir(directory);
+        directory ? ::closedir(directory) : ::close(fd);
     }
 
     std::filesystem::path m_path;
@@ -80,21 +76,15 @@ private:
 
 /// Makes a chain of `count` directories with 200-character names below `base`, one at a
 /// time (beyond PATH_MAX from 21 on, though each name stays within NAME_MAX), and returns
-/// its path relative to `base`, starting with "./".
+/// its path relative to `base`, starting with "./". Each mkdir goes through the host's
+/// OPENABLE_PATH, which the long-name tests then check from the other side.
 inline std::string make_deep_directories(const std::filesystem::path& base, int count)
 {
-    int fd = ::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     std::string deep = ".";
-    for (int i = 0; i < count && fd >= 0; ++i) {
-        const std::string name(200, char('a' + i % 26));
-        ::mkdirat(fd, name.c_str(), 0700);
-        const int next = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        ::close(fd);
-        fd = next;
-        deep += "/" + name;
+    for (int i = 0; i < count; ++i) {
+        deep += "/" + std::string(200, char('a' + i % 26));
+        ::mkdir(OPENABLE_PATH((base / deep).string()).c_str(), 0700);
     }
-    if (fd >= 0)
-        ::close(fd);
     return deep;
 }
 
