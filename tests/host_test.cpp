@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <ctime>
 #include <climits>
 #include <csignal>
 
@@ -25,7 +26,7 @@ TEST(HostServices, ConfigurationDebugLinesStringsClocksAndFigures)
     EXPECT_FALSE(debug_message("PROF", "%ls", L"\u00e9")); // not convertible in the C locale: no line
     test_support::DEBUG_LINES debug;                       // takes the lines from here on
     debug_message("NUV", "value %d", 42);
-    EXPECT_EQ(debug.texts(), std::vector<std::string>{"value 42"});
+    EXPECT_EQ(debug.lines(), std::vector<std::string>{"[NUV] value 42"});
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "[PROF] 100% literal\n");
 
     std::string text = "old";
@@ -36,13 +37,25 @@ TEST(HostServices, ConfigurationDebugLinesStringsClocksAndFigures)
     EXPECT_EQ(text, "reopening as x.z at 7! 0 101 ff -z   -9223372036854775808 1y2p0ij32e8e7"); // Python 3's
 
     STOPWATCH watch(true, 7);
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
-    while (std::chrono::steady_clock::now() < end) {
+    const std::clock_t cpu_start = std::clock();
+    for (auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+         std::chrono::steady_clock::now() < end;) {
     }              // user CPU time
     usleep(50000); // wall-clock time only
+    const double cpu = double(std::clock() - cpu_start) / CLOCKS_PER_SEC;
     watch.stop();
-    EXPECT_GE(watch.lap_sec(1), 0.1);
-    EXPECT_GT(watch.lap_sec(2), 2 * watch.lap_sec(4)); // the busy loop is user time
+    EXPECT_GE(watch.lap_sec(1), 0.25);
+    EXPECT_NEAR(watch.lap_sec(6), cpu, 0.02 + cpu / 10); // the C library's count of the same time
+    EXPECT_GT(watch.lap_sec(2), 2 * watch.lap_sec(4));   // the busy loop is user time
+    double now = 10;                                     // substituted readings, every kind alike
+    host_test::set_clock([&](int) { return now; });
+    STOPWATCH fixed(true, 7);
+    now = 12.5;
+    const double running = fixed.lap_sec(1);
+    fixed.stop();
+    now = 20; // a stopped watch keeps its interval
+    EXPECT_TRUE(running == 2.5 && fixed.lap_sec(1) == 2.5 && fixed.lap_sec(6) == 5);
+    host_test::set_clock(nullptr);
     std::vector<char> block(8 << 20, 1);
     EXPECT_GE(memory_global_current().memory_in_use, block.size());
     EXPECT_GT(memory_process_virtual_used(), memory_global_current().memory_in_use); // in use is mapped

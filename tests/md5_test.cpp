@@ -79,8 +79,9 @@ TEST(Md5Digest, MatchesOpensslWithRandomUpdateSplits)
 TEST(Md5Refusals, MisusePrintsItsMessageAndChangesNothing)
 {
     const std::string unfinished = ":  Can't get digest if you haven't finalized the digest!";
-    const std::string raw = "NUV_MD5::raw_digest" + unfinished, hex = "NUV_MD5::hex_digest" + unfinished;
-    const std::string update = "NUV_MD5::update:  Can't update a finalized digest!";
+    const std::string raw = "[NUV] NUV_MD5::raw_digest" + unfinished,
+                      hex = "[NUV] NUV_MD5::hex_digest" + unfinished;
+    const std::string update = "[NUV] NUV_MD5::update:  Can't update a finalized digest!";
     test_support::DEBUG_LINES debug;
     NUV_MD5 open, done("abc");
     std::vector<unsigned char> vector(16, 9);
@@ -93,13 +94,13 @@ TEST(Md5Refusals, MisusePrintsItsMessageAndChangesNothing)
     std::istringstream stream(std::string(2500, 'y')); // read as 1024 + 1024 + 452 bytes
     done.update(stream);
     expect_digest(done, "abc");
-    EXPECT_EQ(debug.texts(), (std::vector<std::string>{raw, raw, hex, hex,
-                                                       "NUV_MD5::finalize:  Already finalized this digest!",
-                                                       update, update, update, update}));
+    EXPECT_EQ(debug.lines(),
+              (std::vector<std::string>{raw, raw, hex, hex,
+                                        "[NUV] NUV_MD5::finalize:  Already finalized this digest!", update,
+                                        update, update, update}));
 }
 
-// The legacy flag is read at the first hex_digest of a process and kept: exits 0 when the
-// first and a later digest are both in the legacy form.
+// The legacy flag is read at the first hex_digest of a process and kept: exits 0 when so.
 void digest_with_the_legacy_flag_switched_on_then_off()
 {
     std::string first, later;

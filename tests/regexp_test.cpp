@@ -150,10 +150,10 @@ TEST(RegexpDebug, SearchLinesGoThroughTheDebugServiceAndMatchToStandardOutput)
     re.match("a", 0, npos);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "match:'(a)(b)?' str:'a' = 1\n");
     NUV_REGEXP::enable_debug_msgs(false);
-    const std::vector<std::string> expected = {"pattern:'(a)(b)?' str:'xab' matched:'ab'", "\tgroup(1):'a'",
-                                               "\tgroup(2):'b'", "pattern:'(a)(b)?' str:'z' failed"};
-    ASSERT_EQ(debug.texts(), expected);
-    EXPECT_EQ(debug.lines()[0].first, "NUV");
+    const std::vector<std::string> expected = {"[NUV] pattern:'(a)(b)?' str:'xab' matched:'ab'",
+                                               "[NUV] \tgroup(1):'a'", "[NUV] \tgroup(2):'b'",
+                                               "[NUV] pattern:'(a)(b)?' str:'z' failed"};
+    EXPECT_EQ(debug.lines(), expected);
 }
 
 } // namespace

@@ -13,7 +13,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -116,15 +115,12 @@ inline std::string make_data(size_t size, bool compressible, unsigned seed = 7)
     return data;
 }
 
-/// Bytes from hex digits ("00ff10"); white space between pairs is allowed.
+/// Bytes from hex digits ("00ff10").
 inline std::string from_hex(const std::string& hex)
 {
-    std::string bytes, digits;
-    for (char c : hex)
-        if (!std::isspace(static_cast<unsigned char>(c)))
-            digits += c;
-    for (size_t i = 0; i + 1 < digits.size(); i += 2)
-        bytes += static_cast<char>(std::stoi(digits.substr(i, 2), nullptr, 16));
+    std::string bytes;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2)
+        bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
     return bytes;
 }
 
@@ -140,31 +136,25 @@ inline ::testing::AssertionResult same_bytes(const std::string& expected, const 
                                          << ", first difference at " << i;
 }
 
-/// Collects the debug lines (tag, text) printed while it exists.
+/// Collects the debug lines printed while it exists, as "[TAG] text" (the form they have on
+/// stderr).
 class DEBUG_LINES {
 public:
     DEBUG_LINES()
     {
-        host_test::set_debug_sink(
-            [this](const char* tag, const char* text) { m_lines.emplace_back(tag, text); });
+        host_test::set_debug_sink([this](const char* tag, const char* text) {
+            m_lines.push_back("[" + std::string(tag) + "] " + text);
+        });
     }
     ~DEBUG_LINES() { host_test::set_debug_sink(nullptr); }
     DEBUG_LINES(const DEBUG_LINES&) = delete;
     DEBUG_LINES& operator=(const DEBUG_LINES&) = delete;
 
     /// The lines so far, oldest first.
-    const std::vector<std::pair<std::string, std::string>>& lines() const { return m_lines; }
-    /// The texts so far, without tags.
-    std::vector<std::string> texts() const
-    {
-        std::vector<std::string> texts;
-        for (const auto& line : m_lines)
-            texts.push_back(line.second);
-        return texts;
-    }
+    const std::vector<std::string>& lines() const { return m_lines; }
 
 private:
-    std::vector<std::pair<std::string, std::string>> m_lines;
+    std::vector<std::string> m_lines;
 };
 
 } // namespace test_support

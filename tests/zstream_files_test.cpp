@@ -1,5 +1,6 @@
 // Whole-file functions and their pieces: round trips in every mode, the password's key against
-// OpenSSL's MD5, error texts, the copy loop and its progress, probes, and bad input.
+// OpenSSL's MD5, error texts, the copy loop and its progress, probes, and bad input; and the
+// long-path file streams they open files with.
 #include <nuv/nuv_zstream.h>
 
 #include <gtest/gtest.h>
@@ -84,7 +85,7 @@ TEST_F(ZstreamFilesTest, RoundTripsProbesAndBadInput)
         for (bool binary : {true, false})
             EXPECT_TRUE(unpack(name, "out", password, binary) && read_file(file("out")) == input) << name;
         const Bytes packed = read_file(file(name));
-        EXPECT_EQ(header.empty() ? input : from_hex(header + "0100 00000000"),
+        EXPECT_EQ(header.empty() ? input : from_hex(header + "010000000000"),
                   packed.substr(0, header.empty() ? Bytes::npos : 8));
         EXPECT_EQ(header.empty() ? 0u : password ? 24u : 16u, read_file(file("0")).size()) << name;
         EXPECT_EQ(std::make_pair(!header.empty(), password != nullptr),
@@ -113,6 +114,34 @@ TEST_F(ZstreamFilesTest, RoundTripsProbesAndBadInput)
     const std::string deep = make_deep_directories(m_dir.path(), 25) + "/ce";
     EXPECT_TRUE(pack("in", deep.c_str(), "pw") && nuv_is_file_encrypted(file(deep).c_str()));
     EXPECT_TRUE(unpack(deep.c_str(), "back", "pw") && read_file(file("back")) == input);
+}
+
+// Long-path file streams: a file opens by its full path however its name is given, and once;
+// mode 0 still reads or writes; a failed open sets failbit.
+TEST(FstreamTest, FilesOpenByFullPathOnceAndFailCleanly)
+{
+    TEMP_DIR dir;
+    const auto cwd = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    const std::string deep = make_deep_directories(dir.path(), 25); // 5000+ characters
+    std::filesystem::create_directory("o");
+    std::tenvik_ofstream out;
+    out.open((deep + "/f").c_str(), 0); // relative, beyond PATH_MAX; mode 0 writes, and truncates
+    out.setstate(std::ios_base::eofbit);
+    out.open("other", 0); // an open file stays, with its state
+    EXPECT_TRUE(out.is_open() && out.rdstate() == std::ios_base::eofbit && !std::filesystem::exists("other"));
+    out.clear();
+    out << "data";
+    out.close();
+    std::tenvik_ifstream in;
+    in.open((deep + "/" + std::string(300, 'x') + "/f").c_str(), 0); // a name beyond NAME_MAX: failbit
+    EXPECT_TRUE(in.fail() && !in.is_open());
+    in.open((dir.path().string() + "/o/.." + deep.substr(1) + "/./f").c_str(), 0); // absolute; mode 0 reads
+    in.open("other", 0);
+    EXPECT_EQ("data", std::string(std::istreambuf_iterator<char>(in), {}));
+    out.open("no/such/dir/file", std::ios_base::app);
+    EXPECT_TRUE(out.fail() && !std::filesystem::exists("no"));
+    std::filesystem::current_path(cwd);
 }
 
 } // namespace
