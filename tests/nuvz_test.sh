@@ -5,11 +5,11 @@ set -uo pipefail
 nuvz=$(realpath "$1") && [ -x "$nuvz" ] || { echo "no nuvz at '$1'" >&2; exit 1; }
 work=$(mktemp -d) && trap 'rm -rf "$work"' EXIT && cd "$work" || exit 1 # nothing is written outside
 failures=0 && fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
-# expect CODE PATTERN ARGS...: nuvz ARGS (with LIMIT set, files of 8 KiB at most, as on a full disk)
-# must exit with CODE and print PATTERN on standard error.
+# expect CODE PATTERN ARGS...: nuvz ARGS, without a terminal (with LIMIT set, files of at most 8 KiB,
+# as on a full disk), must exit with CODE and print PATTERN on standard error.
 expect() {
     local code=$1 pattern=$2 got && shift 2
-    (if [ -n "${LIMIT:-}" ]; then ulimit -f 8 && trap '' XFSZ; fi; exec "$nuvz" "$@" </dev/null) >out.txt 2>err.txt
+    (if [ -n "${LIMIT:-}" ]; then ulimit -f 8 && trap '' XFSZ; fi; exec setsid -w "$nuvz" "$@" </dev/null) >out.txt 2>err.txt
     got=$?
     [ "$got" -eq "$code" ] || fail "exit $got instead of $code: nuvz $* ($(cat err.txt))"
     [ -z "$pattern" ] || grep -q -- "$pattern" err.txt || fail "stderr of nuvz $* lacks '$pattern': $(cat err.txt)"
