@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <limits>
 #include <string>
 
 using namespace nuv_zstream_detail;
