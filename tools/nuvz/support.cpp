@@ -61,6 +61,13 @@ void file_error(const std::string& name, const std::string& text)
 
 namespace {
 
+// The endings of a failure message for an output that was removed, or kept with bad data.
+const char s_removed[] = "; the incomplete output was removed";
+std::string kept_incomplete(const std::string& name)
+{
+    return "; " + name + " now holds incomplete data";
+}
+
 // stat, or lstat when `follow_link` is false, of a name however long (see OPENABLE_PATH).
 int stat_name(const std::string& name, struct stat* info, bool follow_link = true)
 {
@@ -115,10 +122,10 @@ std::string OUTPUT_FILE::discard() const
     if (stat_name(m_name, &now, false) != 0 || !S_ISREG(now.st_mode))
         return "";
     if (!m_existed)
-        return std::remove(OPENABLE_PATH(m_name).c_str()) == 0 ? "; the incomplete output was removed" : "";
+        return std::remove(OPENABLE_PATH(m_name).c_str()) == 0 ? s_removed : "";
     const bool touched = now.st_size != m_before.st_size || now.st_mtim.tv_sec != m_before.st_mtim.tv_sec ||
                          now.st_mtim.tv_nsec != m_before.st_mtim.tv_nsec;
-    return touched ? "; " + m_name + " now holds incomplete data" : "";
+    return touched ? kept_incomplete(m_name) : "";
 }
 
 std::string OUTPUT_FILE::failure_note() const
@@ -126,8 +133,8 @@ std::string OUTPUT_FILE::failure_note() const
     if (is_standard(m_name))
         return "";
     if (!m_existed)
-        return "; the incomplete output was removed";
-    return S_ISREG(m_before.st_mode) ? "; " + m_name + " now holds incomplete data" : "";
+        return s_removed;
+    return S_ISREG(m_before.st_mode) ? kept_incomplete(m_name) : "";
 }
 
 PROGRESS::PROGRESS(const char* verb, const std::string& name, uint64_t input_size, bool total_known)
