@@ -8,7 +8,7 @@ packages=(
   zlib1g-dev libboost-regex-dev libboost-dev
   libgtest-dev libgmock-dev libbenchmark-dev libssl-dev
   clang libclang-rt-14-dev clang-format
-  gzip python3
+  libisal-dev pigz gzip python3
 )
 
 missing=()
