@@ -264,15 +264,22 @@ void portable_cfb1(const unsigned char* round_keys, int rounds, const unsigned c
     }
 }
 
-// Chosen at the first cipher operation of the process. NUV_AES_PORTABLE=1 in the
-// environment at that moment forces the portable tables.
+// Chosen at the first cipher operation of the process: the widest instructions the
+// processor has. NUV_AES_PORTABLE=1 in the environment at that moment forces the portable
+// tables.
 const nuv_aes_kernels::KERNELS& kernels()
 {
-    static const nuv_aes_kernels::KERNELS& s_kernels = []() -> const nuv_aes_kernels::KERNELS& {
+    static const nuv_aes_kernels::KERNELS s_kernels = [] {
         const char* portable = std::getenv("NUV_AES_PORTABLE");
         const bool forced = portable != nullptr && std::strcmp(portable, "1") == 0;
-        return !forced && nuv_aes_kernels::accelerated_available() ? nuv_aes_kernels::s_accelerated
-                                                                   : nuv_aes_kernels::s_portable;
+        if (forced || !nuv_aes_kernels::accelerated_available())
+            return nuv_aes_kernels::s_portable;
+        nuv_aes_kernels::KERNELS chosen = nuv_aes_kernels::s_accelerated;
+        if (nuv_aes_kernels::wide_available()) {
+            chosen.encrypt_blocks = nuv_aes_kernels::wide_encrypt_blocks;
+            chosen.decrypt_blocks = nuv_aes_kernels::wide_decrypt_blocks;
+        }
+        return chosen;
     }();
     return s_kernels;
 }

@@ -29,4 +29,14 @@ extern const KERNELS s_portable;
 /// The AES-instruction implementation; only valid when accelerated_available().
 extern const KERNELS s_accelerated;
 
+/// True when the processor also has the vector AES instructions on 512-bit registers.
+bool wide_available();
+
+/// ECB over 512-bit registers, with the same arguments as KERNELS::encrypt_blocks and
+/// KERNELS::decrypt_blocks; only valid when wide_available().
+void wide_encrypt_blocks(const unsigned char* round_keys, int rounds, const unsigned char* input, int blocks,
+                         unsigned char* output);
+void wide_decrypt_blocks(const unsigned char* round_keys, int rounds, const unsigned char* input, int blocks,
+                         unsigned char* output);
+
 } // namespace nuv_aes_kernels
