@@ -229,6 +229,9 @@ private:
     bool m_opened;
     char* m_crypt_next_in;
     int m_crypt_avail_in;
+    /// 0, or the one block kept back from the last piece read, at m_crypt_next_in once the
+    /// piece is deciphered: it may be the padded final block.
+    int m_crypt_held;
     /// The padded final block has been read (or the body was found damaged).
     bool m_crypt_ended;
     /// The body is a gzip member's raw deflate data, followed by its trailer.

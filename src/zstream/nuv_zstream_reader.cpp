@@ -24,8 +24,8 @@ const size_t MAX_KEPT_NAME = 4096;
 NUV_UNZIP_STREAMBUF::NUV_UNZIP_STREAMBUF()
     : m_istream(nullptr), m_zip_state(nullptr), m_zip_status(0), m_crypt_status(0), m_read_buffer(nullptr),
       m_zipped_buffer(nullptr), m_crypt_buffer(nullptr), m_zip(false), m_crypt(false), m_aes(nullptr),
-      m_opened(false), m_crypt_next_in(nullptr), m_crypt_avail_in(0), m_crypt_ended(false), m_gzip(false),
-      m_crc(0), m_trailer_crc(0), m_trailer_size(0), m_trailer_bytes(0), m_end_verified(false)
+      m_opened(false), m_crypt_next_in(nullptr), m_crypt_avail_in(0), m_crypt_held(0), m_crypt_ended(false),
+      m_gzip(false), m_crc(0), m_trailer_crc(0), m_trailer_size(0), m_trailer_bytes(0), m_end_verified(false)
 {
 }
 
@@ -52,7 +52,7 @@ void NUV_UNZIP_STREAMBUF::open(std::istream* source, const unsigned char* key, i
         NUV_ZSTREAM_INTERNAL_ERROR("Tried to open streambuf with NULL istream");
     reset_results();
     m_crypt_next_in = nullptr;
-    m_crypt_avail_in = 0;
+    m_crypt_avail_in = m_crypt_held = 0;
     m_zip = m_crypt = false;
     m_gzip = zipped && window_bits == RAW_DEFLATE_WINDOW_BITS;
     m_istream = source;
@@ -68,7 +68,7 @@ void NUV_UNZIP_STREAMBUF::open(std::istream* source, const unsigned char* key, i
     }
     if (key) {
         m_crypt = true;
-        allocate_zeroed(m_crypt_buffer, NUV_ZSTREAM_DEFAULT_BUFSZ);
+        allocate_zeroed(m_crypt_buffer, NUV_ZSTREAM_DEFAULT_BUFSZ + NUV_MIN_ENCR_BLOCK_SIZE);
         m_crypt_next_in = m_crypt_buffer;
         prepare_cipher(m_aes, NUV_AES::DECRYPT, key, key_length);
     }
@@ -208,34 +208,38 @@ void NUV_UNZIP_STREAMBUF::fill_zipped_buffer()
     m_zip_state->avail_in = static_cast<uInt>(n);
 }
 
-// Reads the next piece of cipher text; returns whether it ends the body with the padded
+// Reads the next piece of cipher text behind the block held back from the last one, and
+// holds back the piece's own last block. The file's last 16 bytes are the padded final
+// block, and holding one back finds them without looking ahead in the file (a look-ahead
+// costs a second read per piece). Returns whether the piece ends the body with the padded
 // final block, which it then leaves out of m_crypt_avail_in.
 bool NUV_UNZIP_STREAMBUF::read_piece()
 {
     if (!m_istream)
         NUV_ZSTREAM_INTERNAL_ERROR("File input stream is invalid (NULL) in fill_cryptic_buffer");
+    std::memmove(m_crypt_buffer, m_crypt_next_in, static_cast<size_t>(m_crypt_held));
     int count = 0;
     if (m_istream->good()) {
-        m_istream->read(m_crypt_buffer, NUV_ZSTREAM_DEFAULT_BUFSZ);
+        m_istream->read(m_crypt_buffer + m_crypt_held, NUV_ZSTREAM_DEFAULT_BUFSZ);
         count = static_cast<int>(m_istream->gcount());
     }
+    const int have = m_crypt_held + count;
     m_crypt_next_in = m_crypt_buffer;
-    m_crypt_avail_in = count;
-    if (count == 0) {
-        // The body ended without its padded final block.
-        m_crypt_status = CRYPT_DAMAGED;
-        m_crypt_ended = true;
+    // A stream's read comes short only at the end of the file (or at a read error).
+    if (count == NUV_ZSTREAM_DEFAULT_BUFSZ) {
+        m_crypt_avail_in = have - NUV_MIN_ENCR_BLOCK_SIZE;
+        m_crypt_held = NUV_MIN_ENCR_BLOCK_SIZE;
         return false;
     }
-    if (!traits_type::eq_int_type(m_istream->peek(), traits_type::eof()))
-        return false;
     m_crypt_ended = true;
-    if (count % NUV_MIN_ENCR_BLOCK_SIZE != 0) {
-        // Not a whole number of blocks: deliver the whole blocks, then report the damage.
-        m_crypt_avail_in = count - count % NUV_MIN_ENCR_BLOCK_SIZE;
+    m_crypt_held = 0;
+    if (have == 0 || have % NUV_MIN_ENCR_BLOCK_SIZE != 0) {
+        // No final block, or not a whole number of blocks: deliver the whole blocks, then
+        // report the damage.
+        m_crypt_avail_in = have - have % NUV_MIN_ENCR_BLOCK_SIZE;
         return false;
     }
-    m_crypt_avail_in -= NUV_MIN_ENCR_BLOCK_SIZE;
+    m_crypt_avail_in = have - NUV_MIN_ENCR_BLOCK_SIZE;
     return true;
 }
 
