@@ -1,6 +1,5 @@
 // Parallel deflate: pieces deflated by worker threads with the preceding 32 KiB as
-// dictionary, joined in order into one zlib stream or raw deflate body; and the
-// process-wide thread setting that turns it on.
+// dictionary, joined in order into one zlib stream or raw deflate body.
 #include "nuv_zstream_parallel.h"
 
 #include <nuv/nuv_zstream.h>
@@ -8,17 +7,12 @@
 #include <host/host_services.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <new>
 #include <system_error>
 
 namespace {
 
-std::atomic<int> s_deflate_threads{0};
-
-/// The most workers a stream starts, whatever the setting asks.
-const int MOST_THREADS = 64;
 /// Pieces in flight per worker besides the one being filled: one deflating, one waiting.
 const int PIECES_PER_WORKER = 2;
 /// The deflate window: the input before a piece that its dictionary holds.
@@ -27,16 +21,6 @@ const size_t WINDOW = 32768;
 const size_t FLUSH_MARGIN = 64;
 
 } // namespace
-
-void nuv_set_deflate_threads(int threads)
-{
-    s_deflate_threads.store(std::clamp(threads, 0, MOST_THREADS));
-}
-
-int nuv_deflate_threads()
-{
-    return s_deflate_threads.load();
-}
 
 namespace nuv_zstream_detail {
 
@@ -54,8 +38,8 @@ struct PARALLEL_DEFLATE::PIECE {
     char* data() const { return input.get() + WINDOW; }
 };
 
-PARALLEL_DEFLATE::PARALLEL_DEFLATE(int workers, int level, bool zlib_wrapper)
-    : m_level(level), m_zlib_wrapper(zlib_wrapper),
+PARALLEL_DEFLATE::PARALLEL_DEFLATE(int workers, int level, bool zlib_wrapper, alloc_func allocate)
+    : m_level(level), m_zlib_wrapper(zlib_wrapper), m_allocate(allocate),
       m_most_pieces(static_cast<size_t>(PIECES_PER_WORKER * std::max(workers, 1) + 1)),
       m_check(zlib_wrapper ? 1 : 0), m_window(new char[WINDOW])
 {
@@ -72,6 +56,7 @@ PARALLEL_DEFLATE::PARALLEL_DEFLATE(int workers, int level, bool zlib_wrapper)
             break; // fewer workers, the same bytes
         }
     }
+    m_inline_state.zalloc = allocate;
     m_pieces.push_back(std::make_unique<PIECE>());
     m_current = m_pieces.back().get();
 }
@@ -101,7 +86,8 @@ char* PARALLEL_DEFLATE::piece_end() const
 
 void PARALLEL_DEFLATE::work()
 {
-    z_stream state{}; // zlib's own allocator: a failure is Z_MEM_ERROR, reported by the piece
+    z_stream state{}; // a failing allocation is Z_MEM_ERROR, reported by the piece
+    state.zalloc = m_allocate;
     bool ready = false;
     for (;;) {
         std::unique_lock<std::mutex> lock(m_mutex);

@@ -31,8 +31,9 @@ public:
     /// Z_DEFAULT_COMPRESSION). `zlib_wrapper` frames the body as a zlib stream (header and
     /// Adler-32), else it is raw deflate data whose CRC-32 check() gives. Threads that cannot
     /// be started are done without: with none at all, pieces are deflated on the caller's
-    /// thread, to the same bytes.
-    PARALLEL_DEFLATE(int workers, int level, bool zlib_wrapper);
+    /// thread, to the same bytes. The workers' zlib states allocate with `allocate` (zlib's
+    /// own when null), which gives null when memory cannot be had.
+    PARALLEL_DEFLATE(int workers, int level, bool zlib_wrapper, alloc_func allocate = nullptr);
     /// Stops and joins the workers; pieces not yet written are dropped.
     ~PARALLEL_DEFLATE();
     PARALLEL_DEFLATE(const PARALLEL_DEFLATE&) = delete;
@@ -68,6 +69,7 @@ private:
 
     const int m_level;
     const bool m_zlib_wrapper;
+    const alloc_func m_allocate;
     const size_t m_most_pieces;
     std::vector<std::unique_ptr<PIECE>> m_pieces; // every piece allocated, owned here
     std::vector<PIECE*> m_free;

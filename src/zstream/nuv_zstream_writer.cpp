@@ -5,9 +5,28 @@
 #include "nuv_zstream_parallel.h"
 
 #include <algorithm>
+#include <atomic>
 #include <string>
 
 using namespace nuv_zstream_detail;
+
+namespace {
+
+std::atomic<int> s_deflate_threads{0};
+/// The most deflate threads a writer starts, whatever the setting asks.
+const int MOST_DEFLATE_THREADS = 64;
+
+} // namespace
+
+void nuv_set_deflate_threads(int threads)
+{
+    s_deflate_threads.store(std::clamp(threads, 0, MOST_DEFLATE_THREADS));
+}
+
+int nuv_deflate_threads()
+{
+    return s_deflate_threads.load();
+}
 
 // ---------------------------------------------------------------------------------------
 // NUV_ZIP_STREAMBUF
