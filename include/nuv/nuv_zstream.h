@@ -378,7 +378,8 @@ NUV_EXPORT bool nuv_copy_stream(std::istream& source, std::ostream& destination,
 /// `password` when it is not null; neither gives a plain copy. `binary` opens the input in
 /// binary mode, else in text mode (no translation on Linux). True when the whole input was
 /// copied without a stream reporting badbit; a missing input gives false and no output file.
-/// No output is ever removed: after a failure a partial file may remain.
+/// No output is ever removed: after a failure a partial file may remain. Deflates on worker
+/// threads when nuv_set_deflate_threads() asks for them.
 NUV_EXPORT bool nuv_encrypt_and_compress_file(const char* input_filename, const char* output_filename,
                                               const char* password, bool compress, bool binary);
 /// The same with `key`: 16 raw AES-128 key bytes, or null for no encryption. The password

@@ -223,7 +223,11 @@ bool PARALLEL_DEFLATE::write_one(bool wait, const SINK& sink)
 void PARALLEL_DEFLATE::next_piece(const SINK& sink)
 {
     if (m_free.empty() && m_pieces.size() < m_most_pieces) {
-        m_pieces.push_back(std::make_unique<PIECE>());
+        try {
+            m_pieces.push_back(std::make_unique<PIECE>());
+        } catch (const std::bad_alloc&) {
+            out_of_memory_handler(); // not thrown through the stream, which would swallow it
+        }
         m_free.push_back(m_pieces.back().get());
     }
     while (m_free.empty())
