@@ -37,14 +37,17 @@ Bytes inflated(const Bytes& stream, int window_bits)
     return ended ? out : "!";
 }
 
-// Writes `data` with `threads` deflate threads, flushing at each of `flushes`; the file.
+// Writes `data` with `threads` deflate threads (the setting as it stands for -1) at `level`,
+// flushing at each of `flushes`; the file.
 Bytes packed(const std::string& path, int threads, KIND kind, const Bytes& data,
-             std::vector<size_t> flushes = {})
+             std::vector<size_t> flushes = {}, int level = -1)
 {
-    nuv_set_deflate_threads(threads);
+    if (threads >= 0)
+        nuv_set_deflate_threads(threads);
     NUV_ZOFSTREAM out;
-    out.open(path.c_str(), BIN, true, kind == ZIP_CRYPT ? KEY : nullptr, 32, -1, kind == GZIP);
-    nuv_set_deflate_threads(0); // read at open: the open writer keeps its threads
+    out.open(path.c_str(), BIN, true, kind == ZIP_CRYPT ? KEY : nullptr, 32, level, kind == GZIP);
+    if (threads >= 0)
+        nuv_set_deflate_threads(0); // read at open: the open writer keeps its threads
     flushes.push_back(data.size());
     for (size_t from = 0, i = 0; i < flushes.size(); from = flushes[i++])
         out.write(data.data() + from, std::streamsize(flushes[i] - from)) << std::flush;
@@ -87,6 +90,12 @@ TEST(ZstreamThreads, PiecesJoinIntoOneStreamWhateverTheThreadCount)
             const Bytes one_stream = packed(dir.file("1"), 1, kind, c.data, c.flushes);
             EXPECT_LE(file.size(), one_stream.size() + one_stream.size() / 100 + 16);
         }
+    }
+    for (int level = 0; level <= 9; ++level) { // zlib's header for each level, 0 as stored blocks
+        const Bytes one = packed(dir.file("1"), 1, ZIP, "abc", {}, level);
+        const Bytes two = packed(dir.file("2"), 2, ZIP, "abc", {}, level);
+        EXPECT_EQ(one.substr(0, 10), two.substr(0, 10)) << level;
+        EXPECT_EQ("abc", inflated(two.substr(8), 15)) << level;
     }
     nuv_set_deflate_threads(2); // a level zlib refuses keeps the one-stream path and its error
     NUV_ZOFSTREAM bad(nullptr);
