@@ -82,10 +82,8 @@ TEST(ZstreamThreads, PiecesJoinIntoOneStreamWhateverTheThreadCount)
             for (int threads : {3, 8})
                 EXPECT_TRUE(same_bytes(file, packed(dir.file("n"), threads, kind, c.data, c.flushes)))
                     << threads;
-            if (kind != ZIP_CRYPT) {
-                EXPECT_TRUE(
-                    same_bytes(c.data, inflated(file.substr(kind == GZIP ? 0 : 8), kind == GZIP ? 31 : 15)));
-            }
+            EXPECT_TRUE(kind == ZIP_CRYPT ||
+                        c.data == inflated(file.substr(kind == GZIP ? 0 : 8), kind == GZIP ? 31 : 15));
             EXPECT_EQ(std::make_pair(c.data, true), unpacked(dir.file("2")));
             const Bytes one_stream = packed(dir.file("1"), 1, kind, c.data, c.flushes);
             EXPECT_LE(file.size(), one_stream.size() + one_stream.size() / 100 + 16);
@@ -127,25 +125,18 @@ TEST(ZstreamThreads, OneStreamPerThreadAtOnce)
     EXPECT_EQ(std::vector<int>(6, 1), good);
 }
 
-void* no_memory(void*, unsigned, unsigned)
-{
-    return nullptr;
-}
-
-void say_which_thread(int)
-{
-    if (::syscall(SYS_gettid) == ::getpid() && ::write(2, "on the writing thread\n", 22) < 0)
-        std::_Exit(2);
-    std::_Exit(1);
-}
-
 TEST(ZstreamThreadsDeathTest, WorkerWithoutMemoryEndsOnTheWritingThread)
 {
     for (int workers : {2, 0}) // a worker's deflate state, or the writing thread's own
         EXPECT_DEATH(
             {
-                std::signal(SIGABRT, say_which_thread);
-                nuv_zstream_detail::PARALLEL_DEFLATE deflater(workers, 6, true, no_memory);
+                std::signal(SIGABRT, [](int) { // says which thread aborts
+                    if (::syscall(SYS_gettid) == ::getpid() && ::write(2, "on the writing thread\n", 22) < 0)
+                        std::_Exit(2);
+                    std::_Exit(1);
+                });
+                nuv_zstream_detail::PARALLEL_DEFLATE deflater(
+                    workers, 6, true, [](void*, unsigned, unsigned) -> void* { return nullptr; });
                 std::memset(deflater.piece_begin(), 'a', 100);
                 deflater.submit(100, true, [](const char*, size_t, bool) {});
                 deflater.drain([](const char*, size_t, bool) {});
