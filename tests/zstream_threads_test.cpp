@@ -95,6 +95,11 @@ TEST(ZstreamThreads, PiecesJoinIntoOneStreamWhateverTheThreadCount)
         EXPECT_EQ(one.substr(0, 10), two.substr(0, 10)) << level;
         EXPECT_EQ("abc", inflated(two.substr(8), 15)) << level;
     }
+    // Stored blocks: a 32757-byte piece is 32767 bytes of deflate data (a stored block and the
+    // sync marker, 5 bytes each), one more than the cipher's buffer takes after the header.
+    const Bytes stored = make_data(32757, true) + "tail";
+    packed(dir.file("s"), 2, ZIP_CRYPT, stored, {32757}, 0);
+    EXPECT_EQ(std::make_pair(stored, true), unpacked(dir.file("s")));
     nuv_set_deflate_threads(2); // a level zlib refuses keeps the one-stream path and its error
     NUV_ZOFSTREAM bad(nullptr);
     bad.open(dir.file("bad").c_str(), BIN, true, nullptr, 16, -5, false);

@@ -30,9 +30,9 @@ struct PARALLEL_DEFLATE::PIECE {
     size_t length = 0;
     bool last = false;
     std::vector<char> output;
-    size_t output_length = 0;
-    uint32_t check = 0;
-    int status = Z_OK;
+    size_t output_length; // these three are set by deflate_piece before anyone reads them
+    uint32_t check;
+    int status;
     bool done = false; // under m_mutex
 
     char* data() const { return input.get() + WINDOW; }
