@@ -3,7 +3,9 @@
 // one run. Data: NUV_BENCH_MB megabytes (default 64) of text-like or random bytes.
 //
 // Ratios to read off: Write/<kind> against RawDeflateLoop, Read/<kind> against
-// RawInflateLoop (same data), zip_crypt against compressed, crypt against OpenSSL ECB.
+// RawInflateLoop (same data), zip_crypt against compressed, crypt against OpenSSL ECB,
+// WriteThreads/<kind> (parallel deflate, one thread per hardware thread; wall clock) against
+// Write/<kind>.
 // Memory/<stream> reports the bytes one open stream holds (counter "bytes") beside the
 // 576 KiB of buffers plus the zlib state measured alone ("expected").
 #include <nuv/nuv_zstream.h>
@@ -20,6 +22,7 @@
 #include <fstream>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <unistd.h>
@@ -114,6 +117,13 @@ void BM_Write(benchmark::State& state, Kind kind)
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * data.size()));
     state.SetLabel(state.range(0) ? "text" : "random");
     std::remove(name.c_str());
+}
+
+void BM_WriteThreads(benchmark::State& state, Kind kind)
+{
+    nuv_set_deflate_threads(static_cast<int>(std::thread::hardware_concurrency()));
+    BM_Write(state, kind);
+    nuv_set_deflate_threads(0);
 }
 
 // Peer: deflate straight from memory in 512 KiB steps into a 32 KiB buffer, to a file.
@@ -319,6 +329,8 @@ BENCHMARK(BM_RawDeflateLoop)->Apply(data_args);
 BENCHMARK_CAPTURE(BM_Write, compressed, COMPRESSED)->Apply(data_args);
 BENCHMARK_CAPTURE(BM_Write, gzip, GZIP)->Apply(data_args);
 BENCHMARK_CAPTURE(BM_Write, zip_crypt, ZIP_CRYPT)->Apply(data_args);
+BENCHMARK_CAPTURE(BM_WriteThreads, compressed, COMPRESSED)->Apply(data_args);
+BENCHMARK_CAPTURE(BM_WriteThreads, zip_crypt, ZIP_CRYPT)->Apply(data_args);
 BENCHMARK_CAPTURE(BM_Write, crypt, CRYPT)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(0.1);
 BENCHMARK_CAPTURE(BM_Write, plain, PLAIN)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(0.1);
 BENCHMARK(BM_RawInflateLoop)->Apply(data_args);

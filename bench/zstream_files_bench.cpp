@@ -1,14 +1,18 @@
-// Whole-file functions on a 256 MB text-like file beside the system's gzip on the same file:
-// nuv_encrypt_and_compress_file (zlib default level, with and without a password) beside
-// `gzip -6`, and nuv_decrypt_and_decompress_file beside `gzip -d`. The peers run as child
-// processes, so every figure is wall-clock time; the counter cpu_MB/s divides the bytes by the
-// CPU time (user + system) that the work itself took, in this process or in the child,
-// which is the fairer figure on a busy machine.
+// Whole-file functions on a text-like file (NUV_BENCH_MB megabytes, default 256, in
+// NUV_BENCH_DIR, default /tmp) beside the system's gzip on the same file:
+// nuv_encrypt_and_compress_file (zlib default level, with and without a password, on one
+// thread and with parallel deflate on every hardware thread) beside `gzip -6`, and
+// nuv_decrypt_and_decompress_file beside `gzip -d`; `nuvz pack` (parallel deflate by default)
+// beside `pigz -6` and `gzip -6`. The peers and nuvz run as child processes, so every figure
+// is wall-clock time; the counter cpu_MB/s divides the bytes by the CPU time (user + system)
+// that the work itself took, in this process or in the child, which is the fairer figure on
+// a busy machine for one thread; "size" is the packed file's size in bytes.
 #include <nuv/nuv_zstream.h>
 
 #include <benchmark/benchmark.h>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -16,19 +20,22 @@
 #include <functional>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
 
-const size_t s_size = size_t(256) << 20;
+const size_t s_size = size_t(std::getenv("NUV_BENCH_MB") ? std::atoi(std::getenv("NUV_BENCH_MB")) : 256)
+                      << 20;
 
 /// A scratch directory with the sample file, made once and removed at exit (never
 /// destroyed, so that the exit handler can still use it).
 const std::string& directory()
 {
     static const std::string* const s_directory = [] {
-        char pattern[] = "/tmp/nuv_files_bench_XXXXXX";
-        if (!mkdtemp(pattern)) {
+        const char* base = std::getenv("NUV_BENCH_DIR");
+        std::string pattern = std::string(base ? base : "/tmp") + "/nuv_files_bench_XXXXXX";
+        if (!mkdtemp(pattern.data())) {
             std::perror("mkdtemp"); // never fall back to a directory this run did not create
             std::exit(1);
         }
@@ -71,7 +78,9 @@ double cpu_seconds(int who)
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-void run(benchmark::State& state, const std::function<bool()>& job, int who = RUSAGE_SELF)
+/// Runs `job` once per iteration; `output` names the file whose size the counter "size" shows.
+void run(benchmark::State& state, const std::function<bool()>& job, int who = RUSAGE_SELF,
+         const char* output = nullptr)
 {
     double cpu = 0;
     for (auto _ : state) {
@@ -82,20 +91,59 @@ void run(benchmark::State& state, const std::function<bool()>& job, int who = RU
     }
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(s_size));
     state.counters["cpu_MB/s"] = double(state.iterations()) * double(s_size) / 1e6 / cpu;
+    struct stat info;
+    if (output && stat(path(output).c_str(), &info) == 0)
+        state.counters["size"] = double(info.st_size);
 }
 
-void shell(benchmark::State& state, const std::string& command)
+/// Runs `command` in a shell; `output` as for run().
+void shell(benchmark::State& state, const std::string& command, const char* output = nullptr)
 {
     run(
-        state, [&] { return std::system(command.c_str()) == 0; }, RUSAGE_CHILDREN);
+        state, [&] { return std::system(command.c_str()) == 0; }, RUSAGE_CHILDREN, output);
 }
 
 void BM_NuvCompressFile(benchmark::State& state)
 {
-    run(state, [] {
-        return nuv_encrypt_and_compress_file(path("sample.txt").c_str(), path("c.nuv").c_str(),
-                                             static_cast<const char*>(nullptr), true, true);
-    });
+    run(
+        state,
+        [] {
+            return nuv_encrypt_and_compress_file(path("sample.txt").c_str(), path("c.nuv").c_str(),
+                                                 static_cast<const char*>(nullptr), true, true);
+        },
+        RUSAGE_SELF, "c.nuv");
+}
+
+// The same with deflate threads: wall clock is the figure (the CPU time is the workers').
+void BM_NuvCompressFileThreads(benchmark::State& state)
+{
+    nuv_set_deflate_threads(static_cast<int>(std::thread::hardware_concurrency()));
+    run(
+        state,
+        [] {
+            return nuv_encrypt_and_compress_file(path("sample.txt").c_str(), path("t.nuv").c_str(),
+                                                 static_cast<const char*>(nullptr), true, true);
+        },
+        RUSAGE_SELF, "t.nuv");
+    nuv_set_deflate_threads(0);
+}
+
+void BM_NuvzPack(benchmark::State& state)
+{
+    shell(state, std::string(NUV_NUVZ) + " pack '" + path("sample.txt") + "' '" + path("nuvz.nuv") + "'",
+          "nuvz.nuv");
+}
+
+void BM_NuvzPackGzip(benchmark::State& state)
+{
+    shell(state,
+          std::string(NUV_NUVZ) + " pack --gzip '" + path("sample.txt") + "' '" + path("nuvz.gz") + "'",
+          "nuvz.gz");
+}
+
+void BM_Pigz6(benchmark::State& state)
+{
+    shell(state, "pigz -6 -c '" + path("sample.txt") + "' >'" + path("pigz.gz") + "'", "pigz.gz");
 }
 
 void BM_NuvEncryptAndCompressFile(benchmark::State& state)
@@ -108,7 +156,7 @@ void BM_NuvEncryptAndCompressFile(benchmark::State& state)
 
 void BM_Gzip6(benchmark::State& state)
 {
-    shell(state, "gzip -6 -c '" + path("sample.txt") + "' >'" + path("sample.gz") + "'");
+    shell(state, "gzip -6 -c '" + path("sample.txt") + "' >'" + path("sample.gz") + "'", "sample.gz");
 }
 
 void BM_NuvDecompressFile(benchmark::State& state)
@@ -133,6 +181,10 @@ void BM_GzipDecompress(benchmark::State& state)
 
 // Writers first: the readers use their output. Bytes processed are plain bytes in every row.
 BENCHMARK(BM_NuvCompressFile)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+BENCHMARK(BM_NuvCompressFileThreads)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+BENCHMARK(BM_NuvzPack)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+BENCHMARK(BM_NuvzPackGzip)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+BENCHMARK(BM_Pigz6)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 BENCHMARK(BM_NuvEncryptAndCompressFile)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 BENCHMARK(BM_Gzip6)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 BENCHMARK(BM_NuvDecompressFile)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the library and its tests twice and runs the whole suite in each build:
-# Release, then Debug with AddressSanitizer and UndefinedBehaviorSanitizer.
+# Release, then Debug with AddressSanitizer and UndefinedBehaviorSanitizer; then builds the
+# threaded tests with ThreadSanitizer and runs them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -8,6 +9,7 @@ bash scripts/install-deps.sh
 jobs=$(nproc)
 export ASAN_OPTIONS="abort_on_error=1:detect_leaks=1:strict_string_checks=1"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
+export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1"
 
 run_suite() {
   local dir=$1
@@ -21,3 +23,7 @@ echo "== Release =="
 run_suite build/release -DCMAKE_BUILD_TYPE=Release
 echo "== Debug + AddressSanitizer + UndefinedBehaviorSanitizer =="
 run_suite build/asan -DCMAKE_BUILD_TYPE=Debug -DNUV_SANITIZE=ON
+echo "== ThreadSanitizer: the threaded tests =="
+cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNUV_SANITIZE_THREAD=ON -DNUV_BUILD_TOOLS=OFF >/dev/null
+cmake --build build/tsan -j "$jobs" --target zstream_threads_test
+ctest --test-dir build/tsan --output-on-failure -j "$jobs" --timeout 600 -R '^ZstreamThreads'

@@ -61,6 +61,7 @@ while IFS='|' read -r code pattern args; do expect "$code" "$pattern" $args; don
 2|needs IN and OUT|pack text.txt
 2|cannot be encrypted|pack --gzip --password a text.txt new.nuv
 2|from 0 to 9|pack --level 12 text.txt new.nuv
+2|--threads needs a number from 1 to 64|pack --threads 65 text.txt new.nuv
 0||unpack --password unneeded c.nuv c.txt
 EOF
 cmp -s c.txt text.txt && [ -d out_dir ] || fail "unpack with an unneeded password, or a pack into a directory"
@@ -69,6 +70,17 @@ echo "earlier content" >kept.nuv && "$nuvz" pack --password secret --encrypt-onl
 LIMIT=1 expect 1 "new.nuv: could not write the packed file; the incomplete output was removed" pack random.bin new.nuv
 LIMIT=1 expect 1 "kept.nuv now holds incomplete data" pack random.bin kept.nuv
 LIMIT=1 expect 1 "new.bin: write error; the incomplete output was removed" unpack --password secret r.nuv new.bin
+# Threads: 2 and 4 write the same pieces, 1 one zlib stream, and all unpack. An abort while packing
+# (how the library ends when memory runs out) removes the output this run created.
+for t in 1 2 4; do
+    "$nuvz" pack --gzip --threads $t text.txt t$t.gz && gzip -dc t$t.gz | cmp -s - text.txt || fail "gzip --threads $t"
+    "$nuvz" pack --password secret --threads $t text.txt t$t.nuv && "$nuvz" unpack --password secret t$t.nuv t.txt &&
+        cmp -s t.txt text.txt || fail "--threads $t"
+done
+cmp -s t2.gz t4.gz && cmp -s t2.nuv t4.nuv && ! cmp -s t1.gz t2.gz || fail "--threads 2 and 4 differ, or 1 is pieces"
+mkfifo fifo && { "$nuvz" pack - new.aborted <fifo 2>/dev/null & } && exec 3>fifo && pid=$!
+for i in $(seq 50); do [ -e new.aborted ] && break || sleep 0.1; done
+kill -ABRT $pid && { wait $pid; } 2>/dev/null; code=$? && exec 3>&- && [ $code -eq 134 ] || fail "abort: exit $code"
 # Pipes: tar through pack and unpack, gzip both ways; never a file named '-'; a reader that goes
 # away early (exit 1, nothing left behind); standard input that ends before the packed data does.
 mkdir -p tree/sub x && cp text.txt tree/ && cp random.bin tree/sub/ && printf 'secret\nrest\n' >key.txt

@@ -38,6 +38,9 @@
 class NUV_AES;
 // zlib's stream state; the stream buffers hold it by pointer, so clients need no zlib.
 struct z_stream_s;
+namespace nuv_zstream_detail {
+class PARALLEL_DEFLATE;
+}
 
 /// Size of the compressed-side buffer and of the cipher buffer; the reader reads the file in
 /// pieces of this size.
@@ -46,6 +49,28 @@ inline constexpr int NUV_ZSTREAM_DEFAULT_BUFSZ = 32768;
 inline constexpr int NUV_ZSTREAM_PLAIN_BUFSZ = 524288;
 /// Cipher block size: the most bytes of an incomplete block carried between two steps.
 inline constexpr int NUV_MIN_ENCR_BLOCK_SIZE = 16;
+/// Input bytes per piece of parallel deflate (see nuv_set_deflate_threads): one put area.
+inline constexpr int NUV_DEFLATE_PIECE_SIZE = NUV_ZSTREAM_PLAIN_BUFSZ;
+
+/// Lets writers opened from now on deflate on `threads` worker threads of their own; 0 or 1
+/// (the default) deflates on the writing thread as one zlib stream, values above 64 count
+/// as 64. Applies to the compressed kinds (zlib-wrapped, gzip, compressed and encrypted)
+/// of NUV_ZOFSTREAM and nuv_encrypt_and_compress_file; each open reads the setting once,
+/// so a writer keeps its mode until closed. Safe to call from any thread.
+///
+/// The body is then cut into pieces of NUV_DEFLATE_PIECE_SIZE input bytes (a flush() ends
+/// the current piece early). Each piece is deflated with the 32 KiB of input before it as
+/// dictionary and ends on a sync flush, the last with the final block; the pieces are
+/// joined in order into one zlib stream or gzip member, with the Adler-32 or CRC-32
+/// combined from the pieces'. Any zlib or gzip reader decodes it. The bytes depend on the
+/// piece boundaries only, never on the thread count, but differ from the one-stream bytes
+/// (by a few bytes per piece). Each writer holds at most two pieces in flight per thread
+/// besides the one being filled (about 1.1 MiB each) and a deflate state per thread
+/// (about 268 KiB). A worker that cannot get memory ends the process through
+/// out_of_memory_handler() on the writing thread, as the one-stream deflate does.
+NUV_EXPORT void nuv_set_deflate_threads(int threads);
+/// The current setting of nuv_set_deflate_threads (0 unless set).
+NUV_EXPORT int nuv_deflate_threads();
 
 /// Header of the compressed kind.
 inline constexpr unsigned char NUV_ZSTREAM_ZIP_HEADER[8] = {0xAC, 0x0F, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00};
@@ -85,7 +110,9 @@ enum NUV_ZSTREAM_KIND {
 };
 
 /// Stream buffer of NUV_ZOFSTREAM: collects written bytes in a 512 KiB put area and drains
-/// them through deflate and/or AES-ECB into the owning stream's file.
+/// them through deflate and/or AES-ECB into the owning stream's file. With parallel deflate
+/// (nuv_set_deflate_threads) it owns the worker threads from open to close, and the put
+/// area is the piece being filled.
 class NUV_EXPORT NUV_ZIP_STREAMBUF : public std::basic_streambuf<char> {
 public:
     /// Not opened; no buffers yet.
@@ -96,11 +123,14 @@ public:
     NUV_ZIP_STREAMBUF& operator=(const NUV_ZIP_STREAMBUF&) = delete;
 
     /// Starts a body on `os`: `level` 0 means no compression, `key` null no encryption;
-    /// `window_bits` 15 gives a zlib stream, -15 raw deflate.
+    /// `window_bits` 15 gives a zlib stream, -15 raw deflate. Parallel deflate when the
+    /// setting asks for more than one thread and the level is valid.
     void open(std::ostream* os, const unsigned char* key, int key_length, int level, int window_bits);
-    /// Ends the zlib state; `free_buffers` also releases the buffers and the cipher.
+    /// Ends the zlib state and joins the worker threads; `free_buffers` also releases the
+    /// buffers and the cipher.
     void close(bool free_buffers);
     /// Drains the put area with a zlib flush mode: Z_SYNC_FLUSH, or Z_FINISH to end the body.
+    /// With parallel deflate it waits for every piece and writes them in order.
     void flush(int flush_mode);
 
     /// zlib allocation callback of both stream buffers: items * size bytes (8 when 0),
@@ -122,6 +152,10 @@ private:
     void flush_zipped_buffer(int length, bool final);
     void flush_cryptic_buffer(int length);
     void restart_put_area();
+    bool send_piece(int length, bool last);
+    void write_body(const char* bytes, size_t length, bool final);
+    uint32_t gzip_crc() const;
+    uint32_t total_in() const;
 
     std::ostream* m_ostream;
     z_stream_s* m_zip_state;
@@ -136,6 +170,8 @@ private:
     uint32_t m_crc;
     bool m_opened;
     int m_crypt_leftover;
+    /// The worker threads and pieces of parallel deflate; null for one-stream deflate.
+    nuv_zstream_detail::PARALLEL_DEFLATE* m_parallel;
 };
 
 /// Output file stream writing plain files or containers; used like a std::ofstream.
@@ -345,7 +381,8 @@ NUV_EXPORT bool nuv_copy_stream(std::istream& source, std::ostream& destination,
 /// `password` when it is not null; neither gives a plain copy. `binary` opens the input in
 /// binary mode, else in text mode (no translation on Linux). True when the whole input was
 /// copied without a stream reporting badbit; a missing input gives false and no output file.
-/// No output is ever removed: after a failure a partial file may remain.
+/// No output is ever removed: after a failure a partial file may remain. Deflates on worker
+/// threads when nuv_set_deflate_threads() asks for them.
 NUV_EXPORT bool nuv_encrypt_and_compress_file(const char* input_filename, const char* output_filename,
                                               const char* password, bool compress, bool binary);
 /// The same with `key`: 16 raw AES-128 key bytes, or null for no encryption. The password

@@ -2,11 +2,31 @@
 // the file; NUV_ZOFSTREAM writes the container header before the body and the gzip trailer
 // after it.
 #include "nuv_zstream_internal.h"
+#include "nuv_zstream_parallel.h"
 
 #include <algorithm>
+#include <atomic>
 #include <string>
 
 using namespace nuv_zstream_detail;
+
+namespace {
+
+std::atomic<int> s_deflate_threads{0};
+/// The most deflate threads a writer starts, whatever the setting asks.
+const int MOST_DEFLATE_THREADS = 64;
+
+} // namespace
+
+void nuv_set_deflate_threads(int threads)
+{
+    s_deflate_threads.store(std::clamp(threads, 0, MOST_DEFLATE_THREADS));
+}
+
+int nuv_deflate_threads()
+{
+    return s_deflate_threads.load();
+}
 
 // ---------------------------------------------------------------------------------------
 // NUV_ZIP_STREAMBUF
@@ -14,7 +34,7 @@ using namespace nuv_zstream_detail;
 NUV_ZIP_STREAMBUF::NUV_ZIP_STREAMBUF()
     : m_ostream(nullptr), m_zip_state(nullptr), m_zip_status(0), m_crypt_status(0), m_write_buffer(nullptr),
       m_zipped_buffer(nullptr), m_crypt_buffer(nullptr), m_zip(false), m_crypt(false), m_aes(nullptr),
-      m_crc(0), m_opened(false), m_crypt_leftover(0)
+      m_crc(0), m_opened(false), m_crypt_leftover(0), m_parallel(nullptr)
 {
 }
 
@@ -36,13 +56,20 @@ void NUV_ZIP_STREAMBUF::open(std::ostream* os, const unsigned char* key, int key
     m_zip = m_crypt = false;
     m_ostream = os;
 
-    allocate_zeroed(m_write_buffer, NUV_ZSTREAM_PLAIN_BUFSZ);
-    setp(m_write_buffer, m_write_buffer + NUV_ZSTREAM_PLAIN_BUFSZ);
-    if (level != 0) {
-        m_zip = true;
+    const int zlib_level = level == STORED_BLOCKS_LEVEL ? Z_NO_COMPRESSION : std::min(level, 9);
+    const int threads = nuv_deflate_threads();
+    if (level != 0)
         allocate_zeroed(m_zipped_buffer, NUV_ZSTREAM_DEFAULT_BUFSZ);
+    if (level != 0 && threads > 1 && zlib_level >= Z_DEFAULT_COMPRESSION) {
+        m_zip = true;
+        m_parallel = new PARALLEL_DEFLATE(threads, zlib_level, window_bits > 0);
+    } else {
+        allocate_zeroed(m_write_buffer, NUV_ZSTREAM_PLAIN_BUFSZ);
+    }
+    restart_put_area();
+    if (level != 0 && !m_parallel) {
+        m_zip = true;
         prepare_zlib_state(m_zip_state, m_write_buffer, m_zipped_buffer, NUV_ZSTREAM_DEFAULT_BUFSZ);
-        const int zlib_level = level == STORED_BLOCKS_LEVEL ? Z_NO_COMPRESSION : std::min(level, 9);
         // A failing init (a level below -1) stays in m_zip_status; writes then fail.
         m_zip_status = deflateInit2(m_zip_state, zlib_level, Z_DEFLATED, window_bits, 8, Z_DEFAULT_STRATEGY);
     }
@@ -57,8 +84,10 @@ void NUV_ZIP_STREAMBUF::open(std::ostream* os, const unsigned char* key, int key
 void NUV_ZIP_STREAMBUF::close(bool free_buffers)
 {
     // The zlib state lives from open to close only; a second close leaves the status alone.
-    if (m_opened && m_zip)
+    if (m_opened && m_zip && !m_parallel)
         m_zip_status = deflateEnd(m_zip_state);
+    delete m_parallel;
+    m_parallel = nullptr;
     m_opened = false;
     setp(m_write_buffer, m_write_buffer);
     if (!free_buffers)
@@ -79,6 +108,10 @@ void NUV_ZIP_STREAMBUF::close(bool free_buffers)
 
 void NUV_ZIP_STREAMBUF::restart_put_area()
 {
+    if (m_parallel) {
+        setp(m_parallel->piece_begin(), m_parallel->piece_end());
+        return;
+    }
     setp(m_write_buffer, m_write_buffer + NUV_ZSTREAM_PLAIN_BUFSZ);
     // When only encrypting, the carried bytes of an incomplete block stand at the start.
     if (m_crypt && !m_zip)
@@ -94,7 +127,10 @@ int NUV_ZIP_STREAMBUF::overflow(int c)
     const int n = static_cast<int>(pptr() - pbase());
     if (!m_zip && !m_crypt)
         NUV_ZSTREAM_INTERNAL_ERROR("Non-zip AND non-crypt buffer should not be here!");
-    if (m_zip) {
+    if (m_parallel) {
+        if (!send_piece(n, false))
+            return traits_type::eof();
+    } else if (m_zip) {
         if (!compress_buffer(pbase(), n, Z_NO_FLUSH))
             return traits_type::eof();
     } else if (!encrypt_buffer(pbase(), n, false)) {
@@ -222,7 +258,13 @@ void NUV_ZIP_STREAMBUF::flush(int flush_mode)
         NUV_ZSTREAM_INTERNAL_ERROR("this->pptr() >= this->pbase()");
     const int n = static_cast<int>(pptr() - pbase());
 
-    if (m_zip) {
+    if (m_parallel) {
+        if (n > 0 || flush_mode == Z_FINISH)
+            send_piece(n, flush_mode == Z_FINISH);
+        if (m_zip_status == Z_OK)
+            m_parallel->drain([this](const char* b, size_t l, bool f) { write_body(b, l, f); });
+        m_zip_status = m_zip_status == Z_OK ? m_parallel->status() : m_zip_status;
+    } else if (m_zip) {
         compress_buffer(pbase(), n, flush_mode);
     } else {
         if (!m_crypt)
@@ -236,6 +278,53 @@ void NUV_ZIP_STREAMBUF::flush(int flush_mode)
     m_ostream->flush();
     if (m_zip_status == Z_STREAM_END)
         m_zip_status = Z_OK;
+}
+
+// Parallel deflate: hands the put area's `length` bytes over as a piece (`last` ends the
+// body) and writes the pieces that are done; the next piece becomes the put area.
+bool NUV_ZIP_STREAMBUF::send_piece(int length, bool last)
+{
+    if (m_zip_status != Z_OK)
+        return false;
+    if (!m_parallel->submit(static_cast<size_t>(length), last,
+                            [this](const char* b, size_t l, bool f) { write_body(b, l, f); }))
+        m_zip_status = m_parallel->status();
+    return m_zip_status == Z_OK;
+}
+
+// The joined body on its way to the file: through the cipher in pieces of the zipped
+// buffer, as the one-stream path sends it, or straight on. A file that failed stops the
+// body as deflate's Z_BUF_ERROR does there.
+void NUV_ZIP_STREAMBUF::write_body(const char* bytes, size_t length, bool final)
+{
+    if (!m_ostream->good()) {
+        m_zip_status = Z_BUF_ERROR;
+        return;
+    }
+    if (!m_crypt) {
+        m_ostream->write(bytes, static_cast<std::streamsize>(length));
+        return;
+    }
+    do {
+        const size_t chunk =
+            std::min(length, static_cast<size_t>(NUV_ZSTREAM_DEFAULT_BUFSZ - m_crypt_leftover));
+        std::memcpy(m_zipped_buffer + m_crypt_leftover, bytes, chunk);
+        bytes += chunk;
+        length -= chunk;
+        if (!encrypt_buffer(m_zipped_buffer, m_crypt_leftover + static_cast<int>(chunk),
+                            final && length == 0))
+            return;
+    } while (length > 0);
+}
+
+uint32_t NUV_ZIP_STREAMBUF::gzip_crc() const
+{
+    return m_parallel ? m_parallel->check() : m_crc;
+}
+
+uint32_t NUV_ZIP_STREAMBUF::total_in() const
+{
+    return static_cast<uint32_t>(m_parallel ? m_parallel->total_in() : m_zip_state->total_in);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -372,8 +461,8 @@ NUV_ZOFSTREAM& NUV_ZOFSTREAM::add_footer()
 {
     if (m_gzip) {
         unsigned char trailer[GZIP_TRAILER_LENGTH];
-        store_le32(m_zip_buf->m_crc, trailer);
-        store_le32(static_cast<uint32_t>(m_zip_buf->m_zip_state->total_in), trailer + 4);
+        store_le32(m_zip_buf->gzip_crc(), trailer);
+        store_le32(m_zip_buf->total_in(), trailer + 4);
         m_file.write(reinterpret_cast<const char*>(trailer), sizeof trailer);
     }
     return *this;

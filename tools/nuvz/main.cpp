@@ -14,7 +14,7 @@ namespace {
 
 const char s_usage[] =
     "Usage:\n"
-    "  nuvz pack [KEY] [--store] [--encrypt-only] [--gzip] [--level N] IN OUT\n"
+    "  nuvz pack [KEY] [--store] [--encrypt-only] [--gzip] [--level N] [--threads N] IN OUT\n"
     "  nuvz unpack [KEY] IN OUT\n"
     "  nuvz info FILE...\n"
     "  nuvz md5 [--legacy] [FILE...]\n"
@@ -29,6 +29,9 @@ const char s_usage[] =
     "            --store          the same as --level 0: stored, uncompressed deflate blocks\n"
     "            --encrypt-only   encrypt without compressing (needs a key)\n"
     "            --gzip           write a gzip member instead (cannot be encrypted)\n"
+    "            --threads N      deflate on N threads, 1 to 64 (default: one per hardware\n"
+    "                             thread); 1 writes one zlib stream, more write 512 KiB\n"
+    "                             pieces, the same bytes for any N above 1\n"
     "  unpack  write the content of the packed file IN to OUT; an encrypted file needs the\n"
     "          key it was packed with, asked on the terminal when none is given and IN is a file\n"
     "  info    describe each FILE: kind, header bytes, sizes, and for gzip the member's\n"

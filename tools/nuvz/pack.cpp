@@ -10,8 +10,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <iostream>
+#include <thread>
 
 namespace nuvz {
 namespace {
@@ -30,6 +32,17 @@ std::string s_write_failure;            // composed before the handler is instal
         ::unlink(s_created_output);
     std::fputs(s_write_failure.c_str(), stderr);
     ::_exit(EXIT_FILE);
+}
+
+// Memory that cannot be had ends the process with abort() (the library's out-of-memory
+// report, on the writing thread also when a deflate worker ran short). While pack writes,
+// this removes the output it created first; the abort then goes on as before.
+void on_abort_while_packing(int signal)
+{
+    if (s_created_output)
+        ::unlink(s_created_output);
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
 }
 
 /// Packs `input` into `out` (standard output for "-") through NUV_ZOFSTREAM, which unlike
@@ -60,6 +73,22 @@ std::string standard_output_problem()
     if (::fstat(STDOUT_FILENO, &info) == 0 && S_ISREG(info.st_mode) && flags >= 0 && (flags & O_APPEND))
         return "standard output is a file opened for appending: name OUT instead";
     return std::string();
+}
+
+/// Deflate worker threads from --threads (1 to 64), else one per hardware thread; an error
+/// text, empty on success.
+std::string resolve_threads(const ARGS& args, int* threads)
+{
+    const auto text = args.values.find("--threads");
+    if (text == args.values.end()) {
+        *threads = static_cast<int>(std::thread::hardware_concurrency());
+        return std::string();
+    }
+    const std::string& value = text->second;
+    *threads = value.size() <= 2 && value.find_first_not_of("0123456789") == std::string::npos
+                   ? std::atoi(value.c_str())
+                   : 0;
+    return *threads >= 1 && *threads <= 64 ? std::string() : "--threads needs a number from 1 to 64";
 }
 
 /// The deflate level from --level and --store; an error text, empty on success.
@@ -101,8 +130,9 @@ std::string option_conflict(const ARGS& args)
 int command_pack(const std::vector<std::string>& args)
 {
     ARGS parsed;
-    std::string error = parse_args(args, {"--store", "--encrypt-only", "--gzip", "--prompt"},
-                                   {"--password", "--password-file", "--key-hex", "--level"}, &parsed);
+    std::string error =
+        parse_args(args, {"--store", "--encrypt-only", "--gzip", "--prompt"},
+                   {"--password", "--password-file", "--key-hex", "--level", "--threads"}, &parsed);
     if (error.empty() && parsed.positional.size() != 2)
         error = "needs IN and OUT";
     if (error.empty() && is_standard(parsed.positional[1]))
@@ -110,6 +140,9 @@ int command_pack(const std::vector<std::string>& args)
     int level = DEFAULT_LEVEL;
     if (error.empty())
         error = resolve_level(parsed, &level);
+    int threads = 1;
+    if (error.empty())
+        error = resolve_threads(parsed, &threads);
     if (error.empty())
         error = option_conflict(parsed);
     KEY key; // last: --prompt asks only once everything else is in order
@@ -138,11 +171,14 @@ int command_pack(const std::vector<std::string>& args)
     s_write_failure = "nuvz: " + shown(out, "standard output") + ": could not write the packed file" +
                       output.failure_note() + "\n";
     const INTERNAL_ERROR_HANDLER previous = set_internal_error_handler(on_internal_error_while_packing);
+    const auto previous_abort = std::signal(SIGABRT, on_abort_while_packing);
+    nuv_set_deflate_threads(threads);
     PROGRESS progress("packing", in, file_size(in), true);
     errno = 0;
     const bool ok =
         pack_stream(is_standard(in) ? std::cin : file, out, key, !parsed.flags.count("--encrypt-only"), level,
                     parsed.flags.count("--gzip") != 0, progress);
+    std::signal(SIGABRT, previous_abort);
     set_internal_error_handler(previous);
     if (!ok) {
         const int saved = errno;
