@@ -133,8 +133,10 @@ int NUV_UNZIP_STREAMBUF::decompress_buffer(char* out)
     const uint64_t delivered = m_inflater->total_out;
     unsigned produced = inflate_into(out, NUV_ZSTREAM_PLAIN_BUFSZ);
     const bool checks_match = !was_inflating || m_zip_status != Z_STREAM_END || finish_zip_body();
-    if (was_inflating && m_inflater->engine() != NUV_INFLATE_ZLIB &&
-        (!checks_match || (m_zip_status != Z_OK && m_zip_status != Z_STREAM_END)))
+    // Room left without the end of the stream: the file ended inside it.
+    const bool cut = m_zip_status == Z_OK && produced < NUV_ZSTREAM_PLAIN_BUFSZ;
+    const bool failed = m_zip_status != Z_OK && m_zip_status != Z_STREAM_END;
+    if (was_inflating && m_inflater->engine() != NUV_INFLATE_ZLIB && (cut || failed || !checks_match))
         produced = redecode_with_zlib(out, delivered);
     return static_cast<int>(produced);
 }
@@ -165,10 +167,10 @@ unsigned NUV_UNZIP_STREAMBUF::inflate_into(char* out, unsigned room)
     return room - zs.avail_out;
 }
 
-// ISA-L found the body damaged. What a damaged body delivers is zlib's answer, and the two
-// differ in places (ISA-L decodes an incomplete Huffman code that zlib refuses), so zlib
-// decodes the body again from its start, dropping the `delivered` bytes handed out before
-// this get area; returns what it puts into `out`.
+// ISA-L found the body damaged or cut. What such a body delivers is zlib's answer, and the
+// two differ in places (ISA-L decodes incomplete Huffman codes that zlib refuses, and sees a
+// bad block header at a cut later), so zlib decodes the body again from its start, dropping
+// the `delivered` bytes handed out before this get area; returns what it puts into `out`.
 unsigned NUV_UNZIP_STREAMBUF::redecode_with_zlib(char* out, uint64_t delivered)
 {
     delete m_inflater;
