@@ -1,6 +1,7 @@
 // Whole-file functions on a 256 MB text-like file beside the system's gzip on the same file:
 // nuv_encrypt_and_compress_file (zlib default level, with and without a password) beside
-// `gzip -6`, and nuv_decrypt_and_decompress_file beside `gzip -d`. The peers run as child
+// `gzip -6`, and nuv_decrypt_and_decompress_file beside `gzip -d`; `nuvz unpack` of the gzip
+// file beside `pigz -d` (wall clock, both children, when built with the tools). The peers run as child
 // processes, so every figure is wall-clock time; the counter cpu_MB/s divides the bytes by the
 // CPU time (user + system) that the work itself took, in this process or in the child,
 // which is the fairer figure on a busy machine.
@@ -131,6 +132,18 @@ void BM_GzipDecompress(benchmark::State& state)
     shell(state, "gzip -d -c '" + path("sample.gz") + "' >'" + path("gz.out") + "'");
 }
 
+#ifdef NUVZ_PATH
+void BM_NuvzUnpack(benchmark::State& state)
+{
+    shell(state, std::string(NUVZ_PATH) + " unpack '" + path("sample.gz") + "' '" + path("nuvz.out") + "'");
+}
+
+void BM_PigzDecompress(benchmark::State& state)
+{
+    shell(state, "pigz -d -c '" + path("sample.gz") + "' >'" + path("pigz.out") + "'");
+}
+#endif
+
 // Writers first: the readers use their output. Bytes processed are plain bytes in every row.
 BENCHMARK(BM_NuvCompressFile)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 BENCHMARK(BM_NuvEncryptAndCompressFile)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
@@ -138,5 +151,9 @@ BENCHMARK(BM_Gzip6)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1)
 BENCHMARK(BM_NuvDecompressFile)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 BENCHMARK(BM_NuvDecryptAndDecompressFile)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 BENCHMARK(BM_GzipDecompress)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+#ifdef NUVZ_PATH
+BENCHMARK(BM_NuvzUnpack)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+BENCHMARK(BM_PigzDecompress)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+#endif
 
 } // namespace
