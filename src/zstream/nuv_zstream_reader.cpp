@@ -153,11 +153,13 @@ unsigned NUV_UNZIP_STREAMBUF::inflate_into(char* out, unsigned room)
     while (m_zip_status == Z_OK) {
         if (zs.avail_in == 0)
             fill_zipped_buffer(); // never past the end of the data: a gzip trailer follows it
+        const unsigned fresh = zs.avail_in, room_before = zs.avail_out;
         // Run once without input too: the decoder may still hold output for a full room.
         do {
             m_zip_status = zs.run();
         } while (m_zip_status == Z_OK && zs.avail_out > 0 && zs.avail_in > 0);
-        if (zs.avail_out == 0 || !m_istream->good())
+        // Stop when the room is full, the file has ended, or nothing came in and nothing out.
+        if (zs.avail_out == 0 || !m_istream->good() || (fresh == 0 && zs.avail_out == room_before))
             break;
     }
     if (zs.avail_out > room)
