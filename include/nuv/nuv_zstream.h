@@ -210,7 +210,8 @@ public:
     /// Starts reading a body from `source`: `zipped` inflates with `window_bits` (15 zlib,
     /// -15 raw deflate), `key` (16, 24 or 32 bytes) deciphers first.
     void open(std::istream* source, const unsigned char* key, int key_length, bool zipped, int window_bits);
-    /// Ends the inflate state; `free_buffers` also releases the buffers and the cipher.
+    /// Stops reading, keeping the decoder for the next body; `free_buffers` also releases
+    /// the buffers, the decoder and the cipher.
     void close(bool free_buffers);
 
 protected:
