@@ -181,7 +181,7 @@ unsigned NUV_UNZIP_STREAMBUF::redecode_with_zlib(char* out, uint64_t delivered)
     m_istream->clear();
     m_istream->seekg(m_body_start);
     m_crypt_next_in = m_crypt_buffer;
-    m_crypt_avail_in = 0;
+    m_crypt_avail_in = m_crypt_held = 0;
     reset_results();
     m_zip_status = m_inflater->start(m_window_bits);
     for (uint64_t skip = delivered; skip > 0 && m_zip_status == Z_OK;) {
