@@ -402,6 +402,15 @@ TEST_F(ZstreamTest, IsalAndZlibDecodeEveryInputAlike)
             std::get<2>(inputs.back())[bit / 8] ^= char(1 << bit % 8);
         }
     }
+    // A body of several get areas, damaged or cut beyond its first pieces of cipher text:
+    // zlib decodes it again from its start, after handing out more than a get area.
+    write_container(file("c"), ZIP_CRYPT, make_data(2000000, true), 0, false, 32, 1);
+    const Bytes big = read_file(file("c"));
+    for (size_t at : {40000ul, 70000ul, big.size() - 20}) {
+        inputs.emplace_back(KEY, 32, big.substr(0, at));
+        inputs.emplace_back(KEY, 32, big);
+        std::get<2>(inputs.back())[at] ^= 4;
+    }
     for (size_t i = 0; i < inputs.size(); ++i) {
         const auto& [key, key_length, bytes] = inputs[i];
         write_file(file("in"), bytes);
