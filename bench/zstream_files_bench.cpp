@@ -3,10 +3,11 @@
 // nuv_encrypt_and_compress_file (zlib default level, with and without a password, on one
 // thread and with parallel deflate on every hardware thread) beside `gzip -6`, and
 // nuv_decrypt_and_decompress_file beside `gzip -d`; `nuvz pack` (parallel deflate by default)
-// beside `pigz -6` and `gzip -6`. The peers and nuvz run as child processes, so every figure
-// is wall-clock time; the counter cpu_MB/s divides the bytes by the CPU time (user + system)
-// that the work itself took, in this process or in the child, which is the fairer figure on
-// a busy machine for one thread; "size" is the packed file's size in bytes.
+// beside `pigz -6` and `gzip -6`, and `nuvz unpack` of the gzip file beside `pigz -d`. The
+// peers and nuvz run as child processes, so every figure is wall-clock time; the counter
+// cpu_MB/s divides the bytes by the CPU time (user + system) that the work itself took, in
+// this process or in the child, which is the fairer figure on a busy machine for one thread;
+// "size" is the packed file's size in bytes.
 #include <nuv/nuv_zstream.h>
 
 #include <benchmark/benchmark.h>
@@ -179,6 +180,18 @@ void BM_GzipDecompress(benchmark::State& state)
     shell(state, "gzip -d -c '" + path("sample.gz") + "' >'" + path("gz.out") + "'");
 }
 
+#ifdef NUV_NUVZ
+void BM_NuvzUnpack(benchmark::State& state)
+{
+    shell(state, std::string(NUV_NUVZ) + " unpack '" + path("sample.gz") + "' '" + path("nuvz.out") + "'");
+}
+
+void BM_PigzDecompress(benchmark::State& state)
+{
+    shell(state, "pigz -d -c '" + path("sample.gz") + "' >'" + path("pigz.out") + "'");
+}
+#endif
+
 // Writers first: the readers use their output. Bytes processed are plain bytes in every row.
 BENCHMARK(BM_NuvCompressFile)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 BENCHMARK(BM_NuvCompressFileThreads)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
@@ -190,5 +203,9 @@ BENCHMARK(BM_Gzip6)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1)
 BENCHMARK(BM_NuvDecompressFile)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 BENCHMARK(BM_NuvDecryptAndDecompressFile)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 BENCHMARK(BM_GzipDecompress)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+#ifdef NUV_NUVZ
+BENCHMARK(BM_NuvzUnpack)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+BENCHMARK(BM_PigzDecompress)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+#endif
 
 } // namespace

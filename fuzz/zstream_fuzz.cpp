@@ -3,6 +3,8 @@
 // crash, no hang, a defined last_error(). Bit 7 set: NUV_ZOFSTREAM writes the rest as the
 // container kind of bits 2-4, in pieces and with flushes chosen by the next two bytes, and
 // NUV_ZIFSTREAM must read it back unchanged, its end verified.
+// With NUV_FUZZ_DIFFERENTIAL=1 in the environment, every file is read through both inflate
+// engines (ISA-L and zlib), which must deliver the same bytes, error and end.
 #include <nuv/nuv_zstream.h>
 
 #include <algorithm>
@@ -12,6 +14,7 @@
 #include <cstring>
 #include <iterator>
 #include <string>
+#include <tuple>
 #include <unistd.h>
 
 namespace {
@@ -64,6 +67,28 @@ int round_trip(const uint8_t* data, size_t size)
     return 0;
 }
 
+// What a reader delivers: the bytes, last_error(), verified_end(), kind, header length.
+using READ = std::tuple<std::string, NUV_ZSTREAM_ERROR_ENUM, bool, NUV_ZSTREAM_KIND, int>;
+
+// Reads the temporary file of `size` bytes through `engine` with the key `mode` chooses.
+READ read_file(uint8_t mode, size_t size, NUV_INFLATE_ENGINE engine)
+{
+    const int key_length = 8 + 8 * (mode & 3); // 8 for no key
+    NUV_ZIFSTREAM in;
+    in.set_inflate_engine(engine);
+    in.open(temp_file().c_str(), std::ios_base::in | std::ios_base::binary, key_length > 8 ? KEY : nullptr,
+            key_length > 8 ? key_length : 16);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const NUV_ZSTREAM_ERROR_ENUM error = in.last_error();
+    if (error < NUV_ZSTREAM_OK || error > NUV_ZSTREAM_UNKNOWN_ERROR || error == 8)
+        abort();
+    // A plain file delivers exactly its bytes and never verifies; a verified end is error-free.
+    if ((in.kind() == NUV_ZSTREAM_KIND_PLAIN && (bytes.size() != size || in.verified_end())) ||
+        (in.verified_end() && error != NUV_ZSTREAM_OK))
+        abort();
+    return {bytes, error, in.verified_end(), in.kind(), in.header_length()};
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -72,24 +97,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     if (data[0] & 0x80)
         return round_trip(data, size);
-    const int key_length = 8 + 8 * (data[0] & 3); // 8 for no key
     FILE* file = std::fopen(temp_file().c_str(), "wb");
     if (!file || (size > 1 && std::fwrite(data + 1, 1, size - 1, file) != size - 1))
         abort();
     std::fclose(file);
-
-    NUV_ZIFSTREAM in(temp_file().c_str(), std::ios_base::in | std::ios_base::binary,
-                     key_length > 8 ? KEY : nullptr, key_length > 8 ? key_length : 16);
-    char buffer[4096];
-    size_t total = 0;
-    while (in.read(buffer, sizeof(buffer)) || in.gcount() > 0)
-        total += static_cast<size_t>(in.gcount());
-    const NUV_ZSTREAM_ERROR_ENUM error = in.last_error();
-    if (error < NUV_ZSTREAM_OK || error > NUV_ZSTREAM_UNKNOWN_ERROR || error == 8)
-        abort();
-    // A plain file delivers exactly its bytes and never verifies; a verified end is error-free.
-    if ((in.kind() == NUV_ZSTREAM_KIND_PLAIN && (total != size - 1 || in.verified_end())) ||
-        (in.verified_end() && error != NUV_ZSTREAM_OK))
+    static const bool s_differential = std::getenv("NUV_FUZZ_DIFFERENTIAL") != nullptr;
+    const READ fastest = read_file(data[0], size - 1, NUV_INFLATE_FASTEST);
+    if (s_differential && read_file(data[0], size - 1, NUV_INFLATE_ZLIB) != fastest)
         abort();
     return 0;
 }

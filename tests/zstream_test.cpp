@@ -134,9 +134,12 @@ READ state(NUV_ZIFSTREAM& in, const Bytes& data = "")
     return {data, in.last_error(), in.verified_end(), in.kind(), in.header_length()};
 }
 
-READ read_back(const std::string& path, int key_length = 16, const unsigned char* key = KEY)
+READ read_back(const std::string& path, int key_length = 16, const unsigned char* key = KEY,
+               NUV_INFLATE_ENGINE engine = NUV_INFLATE_FASTEST)
 {
-    NUV_ZIFSTREAM in(path.c_str(), BIN_IN, key, key_length);
+    NUV_ZIFSTREAM in;
+    in.set_inflate_engine(engine);
+    in.open(path.c_str(), BIN_IN, key, key_length);
     return state(in, Bytes(std::istream_iterator<char>(in >> std::noskipws), {}));
 }
 
@@ -363,6 +366,58 @@ TEST_F(ZstreamTest, CutExtendedOrDamagedFilesEndCleanlyUnverified)
     for (int i = 1; openssl_ecb(Bytes(16, '\0'), false, 16, key, false).back() != 1; ++i)
         key[0] = uint8_t(i), key[1] = uint8_t(i >> 8);
     EXPECT_EQ(READ("", CRYPT_ERROR, false, CRYPT, 8), read_back(file("bad"), 16, key));
+}
+
+TEST_F(ZstreamTest, IsalAndZlibDecodeEveryInputAlike)
+{
+    NUV_ZIFSTREAM probe;
+    probe.set_inflate_engine(NUV_INFLATE_ISAL);
+    if (probe.inflate_engine() != NUV_INFLATE_ISAL)
+        GTEST_SKIP() << "built without ISA-L";
+    EXPECT_EQ(NUV_INFLATE_ISAL, NUV_ZIFSTREAM().inflate_engine()); // the default
+    // Corpus files are a key choice as the fuzz target makes it (none, 16, 24, 32 bytes of its
+    // key) and a file.
+    const auto* fuzz_key = reinterpret_cast<const unsigned char*>("0123456789abcdef0123456789abcdef");
+    std::vector<std::tuple<const unsigned char*, int, Bytes>> inputs;
+    for (const auto& entry : fs::directory_iterator(NUV_FUZZ_CORPUS)) {
+        const Bytes bytes = read_file(entry.path().string()) + '\0';
+        inputs.emplace_back(bytes[0] & 3 ? fuzz_key : nullptr, 8 + 8 * (bytes[0] & 3), bytes.substr(1));
+    }
+    // Containers with dynamic, fixed and stored blocks, a preset-dictionary header; each cut
+    // at every length, with each bit of its first 64 bytes (the headers) flipped, and one
+    // bit of every later byte.
+    std::vector<Bytes> containers = {HEADERS[ZIP] + from_hex("78bb0000000103") + Bytes(20, '\0')};
+    for (KIND kind : {ZIP, ZIP_CRYPT, GZIP})
+        for (const auto& [data, level] : {std::make_pair(make_data(3000, true), -1),
+                                          std::make_pair(Bytes("fixed codes"), 9),
+                                          {make_data(300, false), 0}}) {
+            write_container(file("c"), kind, data, 0, false, 32, level);
+            containers.push_back(read_file(file("c")));
+        }
+    for (const Bytes& full : containers) {
+        for (size_t length = 0; length < full.size(); ++length)
+            inputs.emplace_back(KEY, 32, full.substr(0, length));
+        for (size_t bit = 0; bit < full.size() * 8; bit += bit < 64 * 8 ? 1 : 9) {
+            inputs.emplace_back(KEY, 32, full);
+            std::get<2>(inputs.back())[bit / 8] ^= char(1 << bit % 8);
+        }
+    }
+    // A body of several get areas, damaged or cut beyond its first pieces of cipher text:
+    // zlib decodes it again from its start, after handing out more than a get area.
+    write_container(file("c"), ZIP_CRYPT, make_data(2000000, true), 0, false, 32, 1);
+    const Bytes big = read_file(file("c"));
+    for (size_t at : {40000ul, 70000ul, big.size() - 20}) {
+        inputs.emplace_back(KEY, 32, big.substr(0, at));
+        inputs.emplace_back(KEY, 32, big);
+        std::get<2>(inputs.back())[at] ^= 4;
+    }
+    for (size_t i = 0; i < inputs.size(); ++i) {
+        const auto& [key, key_length, bytes] = inputs[i];
+        write_file(file("in"), bytes);
+        EXPECT_EQ(read_back(file("in"), key_length, key, NUV_INFLATE_ZLIB),
+                  read_back(file("in"), key_length, key, NUV_INFLATE_ISAL))
+            << "input " << i << " of " << bytes.size() << " bytes";
+    }
 }
 
 TEST_F(ZstreamTest, MisuseIsAnInternalError)

@@ -1,5 +1,6 @@
 // Reading stream: NUV_ZIFSTREAM recognises the container kind by its header and reads the
 // body through NUV_UNZIP_STREAMBUF, which deciphers and/or inflates it into its get area.
+#include "nuv_inflate.h"
 #include "nuv_zstream_internal.h"
 
 #include <algorithm>
@@ -22,10 +23,11 @@ const size_t MAX_KEPT_NAME = 4096;
 // NUV_UNZIP_STREAMBUF
 
 NUV_UNZIP_STREAMBUF::NUV_UNZIP_STREAMBUF()
-    : m_istream(nullptr), m_zip_state(nullptr), m_zip_status(0), m_crypt_status(0), m_read_buffer(nullptr),
-      m_zipped_buffer(nullptr), m_crypt_buffer(nullptr), m_zip(false), m_crypt(false), m_aes(nullptr),
-      m_opened(false), m_crypt_next_in(nullptr), m_crypt_avail_in(0), m_crypt_held(0), m_crypt_ended(false),
-      m_gzip(false), m_crc(0), m_trailer_crc(0), m_trailer_size(0), m_trailer_bytes(0), m_end_verified(false)
+    : m_istream(nullptr), m_inflater(nullptr), m_engine(NUV_INFLATE_FASTEST), m_body_start(0),
+      m_window_bits(0), m_zip_status(0), m_crypt_status(0), m_read_buffer(nullptr), m_zipped_buffer(nullptr),
+      m_crypt_buffer(nullptr), m_zip(false), m_crypt(false), m_aes(nullptr), m_opened(false),
+      m_crypt_next_in(nullptr), m_crypt_avail_in(0), m_crypt_held(0), m_crypt_ended(false), m_gzip(false),
+      m_crc(0), m_trailer_crc(0), m_trailer_size(0), m_trailer_bytes(0), m_end_verified(false)
 {
 }
 
@@ -62,9 +64,17 @@ void NUV_UNZIP_STREAMBUF::open(std::istream* source, const unsigned char* key, i
     if (zipped) {
         m_zip = true;
         allocate_zeroed(m_zipped_buffer, NUV_ZSTREAM_DEFAULT_BUFSZ);
-        prepare_zlib_state(m_zip_state, m_zipped_buffer, m_read_buffer, NUV_ZSTREAM_PLAIN_BUFSZ);
-        // A failing init stays in m_zip_status: nothing is inflated and last_error() says why.
-        m_zip_status = inflateInit2(m_zip_state, window_bits);
+        if (m_inflater && m_inflater->engine() != NUV_INFLATER::resolve(m_engine)) {
+            delete m_inflater;
+            m_inflater = nullptr;
+        }
+        if (!m_inflater)
+            m_inflater = NUV_INFLATER::create(m_engine);
+        // A failing start stays in m_zip_status: nothing is inflated and last_error() says why.
+        m_window_bits = window_bits;
+        m_body_start = source->tellg();
+        m_zip_status = m_inflater->start(window_bits);
+        m_inflater->avail_in = 0;
     }
     if (key) {
         m_crypt = true;
@@ -77,22 +87,18 @@ void NUV_UNZIP_STREAMBUF::open(std::istream* source, const unsigned char* key, i
 
 void NUV_UNZIP_STREAMBUF::close(bool free_buffers)
 {
-    if (m_opened) {
-        if (m_zip)
-            inflateEnd(m_zip_state);
-        m_opened = false;
-    }
+    m_opened = false;
     setg(m_read_buffer, m_read_buffer, m_read_buffer);
     if (!free_buffers)
         return;
     delete[] m_read_buffer;
     delete[] m_zipped_buffer;
     delete[] m_crypt_buffer;
-    delete[] m_zip_state;
+    delete m_inflater;
     delete m_aes;
     m_read_buffer = m_zipped_buffer = m_crypt_buffer = nullptr;
     m_crypt_next_in = nullptr;
-    m_zip_state = nullptr;
+    m_inflater = nullptr;
     m_aes = nullptr;
     setg(nullptr, nullptr, nullptr);
 }
@@ -123,48 +129,91 @@ int NUV_UNZIP_STREAMBUF::underflow()
 
 int NUV_UNZIP_STREAMBUF::decompress_buffer(char* out)
 {
-    z_stream& zs = *m_zip_state;
-    const uInt bufsz = NUV_ZSTREAM_PLAIN_BUFSZ;
     const bool was_inflating = m_zip_status == Z_OK;
-    zs.next_out = reinterpret_cast<Bytef*>(out);
-    zs.avail_out = bufsz;
-    // Refill until something comes out: a piece may hold only headers or empty flush
-    // blocks, and delivering nothing would end the stream early.
-    do {
-        if (m_zip_status == Z_OK && zs.avail_in == 0)
-            fill_zipped_buffer(); // never past the end of the data: a gzip trailer follows it
-        while (m_zip_status == Z_OK && zs.avail_out > 0 && zs.avail_in > 0)
-            m_zip_status = inflate(&zs, Z_SYNC_FLUSH);
-    } while (m_zip_status == Z_OK && zs.avail_out == bufsz && m_istream->good());
-    if (zs.avail_out > bufsz)
-        NUV_ZSTREAM_INTERNAL_ERROR("bufsz >= m_zip_state.avail_out");
-    const uInt produced = bufsz - zs.avail_out;
-    if (m_gzip)
-        m_crc = static_cast<uint32_t>(crc32(m_crc, reinterpret_cast<const Bytef*>(out), produced));
-    if (was_inflating && m_zip_status == Z_STREAM_END)
-        finish_zip_body();
+    const uint64_t delivered = m_inflater->total_out;
+    unsigned produced = inflate_into(out, NUV_ZSTREAM_PLAIN_BUFSZ);
+    const bool checks_match = !was_inflating || m_zip_status != Z_STREAM_END || finish_zip_body();
+    // Room left without the end of the stream: the file ended inside it.
+    const bool cut = m_zip_status == Z_OK && produced < NUV_ZSTREAM_PLAIN_BUFSZ;
+    const bool failed = m_zip_status != Z_OK && m_zip_status != Z_STREAM_END;
+    if (was_inflating && m_inflater->engine() != NUV_INFLATE_ZLIB && (cut || failed || !checks_match))
+        produced = redecode_with_zlib(out, delivered);
     return static_cast<int>(produced);
 }
 
-// The zlib stream has ended (zlib has checked its Adler-32): read a gzip member's trailer
-// and check it against the data, then make sure nothing follows the body.
-void NUV_UNZIP_STREAMBUF::finish_zip_body()
+// Inflates into `out` until `room` bytes are there or the data ends or fails; returns how
+// many came out.
+unsigned NUV_UNZIP_STREAMBUF::inflate_into(char* out, unsigned room)
+{
+    NUV_INFLATER& zs = *m_inflater;
+    zs.next_out = reinterpret_cast<unsigned char*>(out);
+    zs.avail_out = room;
+    // Refill until the room is full: a piece may hold only headers or empty flush blocks,
+    // and delivering nothing would end the stream early.
+    while (m_zip_status == Z_OK) {
+        if (zs.avail_in == 0)
+            fill_zipped_buffer(); // never past the end of the data: a gzip trailer follows it
+        const unsigned fresh = zs.avail_in, room_before = zs.avail_out;
+        // Run once without input too: the decoder may still hold output for a full room.
+        do {
+            m_zip_status = zs.run();
+        } while (m_zip_status == Z_OK && zs.avail_out > 0 && zs.avail_in > 0);
+        // Stop when the room is full, the file has ended, or nothing came in and nothing out.
+        if (zs.avail_out == 0 || !m_istream->good() || (fresh == 0 && zs.avail_out == room_before))
+            break;
+    }
+    if (zs.avail_out > room)
+        NUV_ZSTREAM_INTERNAL_ERROR("room >= m_inflater->avail_out");
+    if (m_gzip)
+        m_crc = zs.crc();
+    return room - zs.avail_out;
+}
+
+// ISA-L found the body damaged or cut. What such a body delivers is zlib's answer, and the
+// two differ in places (ISA-L decodes incomplete Huffman codes that zlib refuses, and sees a
+// bad block header at a cut later), so zlib decodes the body again from its start, dropping
+// the `delivered` bytes handed out before this get area; returns what it puts into `out`.
+unsigned NUV_UNZIP_STREAMBUF::redecode_with_zlib(char* out, uint64_t delivered)
+{
+    delete m_inflater;
+    m_inflater = nullptr;
+    m_inflater = NUV_INFLATER::create(NUV_INFLATE_ZLIB);
+    m_istream->clear();
+    m_istream->seekg(m_body_start);
+    m_crypt_next_in = m_crypt_buffer;
+    m_crypt_avail_in = m_crypt_held = 0;
+    reset_results();
+    m_zip_status = m_inflater->start(m_window_bits);
+    for (uint64_t skip = delivered; skip > 0 && m_zip_status == Z_OK;) {
+        const unsigned piece = inflate_into(
+            m_read_buffer, static_cast<unsigned>(std::min<uint64_t>(skip, NUV_ZSTREAM_PLAIN_BUFSZ)));
+        if (piece == 0)
+            break;
+        skip -= piece;
+    }
+    const unsigned produced = m_zip_status == Z_OK ? inflate_into(out, NUV_ZSTREAM_PLAIN_BUFSZ) : 0;
+    if (m_zip_status == Z_STREAM_END)
+        finish_zip_body();
+    return produced;
+}
+
+// The zlib stream has ended (its Adler-32 checked): read a gzip member's trailer and check
+// it against the data, then make sure nothing follows the body. Returns whether the check
+// values matched.
+bool NUV_UNZIP_STREAMBUF::finish_zip_body()
 {
     const bool trailer_matches = !m_gzip || read_gzip_trailer();
     m_end_verified = trailer_matches && nothing_after_zip_body();
+    return trailer_matches;
 }
 
 // Takes the 8 trailer bytes right after the deflate data: first what the reader already
 // holds beyond the end of that data, then the file. True when they match the data.
 bool NUV_UNZIP_STREAMBUF::read_gzip_trailer()
 {
-    z_stream& zs = *m_zip_state;
+    NUV_INFLATER& zs = *m_inflater;
     unsigned char trailer[GZIP_TRAILER_LENGTH];
-    const uInt held = std::min<uInt>(zs.avail_in, GZIP_TRAILER_LENGTH);
-    std::memcpy(trailer, zs.next_in, held);
-    zs.next_in += held;
-    zs.avail_in -= held;
-    std::streamsize have = held;
+    std::streamsize have = zs.take(trailer, GZIP_TRAILER_LENGTH);
     if (have < GZIP_TRAILER_LENGTH && m_istream->good()) {
         m_istream->read(reinterpret_cast<char*>(trailer) + have, GZIP_TRAILER_LENGTH - have);
         have += m_istream->gcount();
@@ -182,7 +231,7 @@ bool NUV_UNZIP_STREAMBUF::read_gzip_trailer()
 // encrypted kind, nothing but the padded final block deciphering after it.
 bool NUV_UNZIP_STREAMBUF::nothing_after_zip_body()
 {
-    if (m_zip_state->avail_in > 0)
+    if (m_inflater->unread() > 0)
         return false;
     if (!m_crypt)
         return traits_type::eq_int_type(m_istream->peek(), traits_type::eof());
@@ -204,8 +253,8 @@ void NUV_UNZIP_STREAMBUF::fill_zipped_buffer()
         m_istream->read(m_zipped_buffer, NUV_ZSTREAM_DEFAULT_BUFSZ);
         n = static_cast<int>(m_istream->gcount());
     }
-    m_zip_state->next_in = reinterpret_cast<Bytef*>(m_zipped_buffer);
-    m_zip_state->avail_in = static_cast<uInt>(n);
+    m_inflater->next_in = reinterpret_cast<const unsigned char*>(m_zipped_buffer);
+    m_inflater->avail_in = static_cast<unsigned>(n);
 }
 
 // Reads the next piece of cipher text behind the block held back from the last one, and
@@ -293,7 +342,8 @@ int NUV_UNZIP_STREAMBUF::fill_cryptic_buffer(char* out, unsigned bufsz)
 
 NUV_ZIFSTREAM::NUV_ZIFSTREAM(const char* filename, int mode, const unsigned char* key, int key_length)
     : std::basic_istream<char>(nullptr), m_unzip_buf(nullptr), m_compressed(false), m_encrypted(false),
-      m_gzip(false), m_gzip_crc(0), m_gzip_data_size(0), m_last_error(NUV_ZSTREAM_OK), m_header_length(0)
+      m_gzip(false), m_gzip_crc(0), m_gzip_data_size(0), m_last_error(NUV_ZSTREAM_OK), m_header_length(0),
+      m_engine(NUV_INFLATE_FASTEST)
 {
     if (filename)
         open(filename, mode, key, key_length);
@@ -336,6 +386,7 @@ void NUV_ZIFSTREAM::open(const char* filename, int mode, const unsigned char* ke
             if (!m_unzip_buf)
                 m_unzip_buf = new NUV_UNZIP_STREAMBUF;
             init(m_unzip_buf);
+            m_unzip_buf->m_engine = m_engine;
             m_unzip_buf->open(&m_file, m_encrypted ? key : nullptr, m_encrypted ? key_length : 0,
                               m_compressed, m_gzip ? RAW_DEFLATE_WINDOW_BITS : ZLIB_WINDOW_BITS);
         }
@@ -440,6 +491,16 @@ int NUV_ZIFSTREAM::header_length() const
 const std::string& NUV_ZIFSTREAM::gzip_name() const
 {
     return m_gzip_name;
+}
+
+void NUV_ZIFSTREAM::set_inflate_engine(NUV_INFLATE_ENGINE engine)
+{
+    m_engine = engine;
+}
+
+NUV_INFLATE_ENGINE NUV_ZIFSTREAM::inflate_engine() const
+{
+    return NUV_INFLATER::resolve(m_engine);
 }
 
 bool NUV_ZIFSTREAM::verified_end() const
