@@ -136,7 +136,10 @@ int NUV_UNZIP_STREAMBUF::decompress_buffer(char* out)
     // Room left without the end of the stream: the file ended inside it.
     const bool cut = m_zip_status == Z_OK && produced < NUV_ZSTREAM_PLAIN_BUFSZ;
     const bool failed = m_zip_status != Z_OK && m_zip_status != Z_STREAM_END;
-    if (was_inflating && m_inflater->engine() != NUV_INFLATE_ZLIB && (cut || failed || !checks_match))
+    // A source that cannot seek (a pipe) keeps ISA-L's answer: the body cannot be read again.
+    const bool can_read_again = m_body_start != std::streampos(-1);
+    if (was_inflating && m_inflater->engine() != NUV_INFLATE_ZLIB && can_read_again &&
+        (cut || failed || !checks_match))
         produced = redecode_with_zlib(out, delivered);
     return static_cast<int>(produced);
 }
