@@ -7,6 +7,9 @@
 
 #include "test_support.h"
 
+#ifdef NUV_WITH_ISAL
+#include "nuv_adler32.h"
+#endif
 #include <openssl/evp.h>
 #include <zlib.h>
 
@@ -446,3 +449,20 @@ TEST_F(ZstreamTest, MisuseIsAnInternalError)
 }
 
 } // namespace
+
+#ifdef NUV_WITH_ISAL
+// Lengths around one 64-byte step and one run between reductions, from odd addresses, with
+// bytes of 0xFF (the largest sums) and random ones, continuing from several values.
+TEST(ZstreamAdler32, MatchesZlib)
+{
+    const std::string random_bytes = test_support::make_data(20000, false, 7), high(20000, '\xFF');
+    for (const std::string* data : {&random_bytes, &high})
+        for (size_t length : {0, 1, 63, 64, 65, 5503, 5504, 5505, 11009, 19999})
+            for (uint32_t start : {1u, 0xFFF0FFF0u, 0x9C409C40u}) {
+                SCOPED_TRACE(std::to_string(length) + " from " + std::to_string(start));
+                const auto* bytes = reinterpret_cast<const unsigned char*>(data->data()) + 1;
+                EXPECT_EQ(nuv_zstream_detail::adler32_update(start, bytes, length),
+                          adler32(start, bytes, static_cast<uInt>(length)));
+            }
+}
+#endif
