@@ -75,12 +75,12 @@ TEST(HostServices, OutputDirectoryAndFullPaths)
     // UTF-8 at the edges of each length gives characters, each byte of anything else (lone continuation,
     // bad second byte, surrogate, overlong, above U+10FFFF, cut short) U+DC00 + byte; both round-trip.
     const std::string valid = "/\x7f\xc2\x80\xdf\xbf\xe0\xa0\x80\xef\xbf\xbf\xf0\x90\x80\x80\xf4\x8f\xbf\xbf";
-    const std::string odd = "/\x80\xc3(\xed\xa0\x80\xc0\x80\xf4\x90\x80\x80\xff\xe2\x82";
+    const std::string odd = "/\x80\xc3(\xed\xa0\x80\xed\xbf\xbf\xc0\x80\xf4\x90\x80\x80\xff\xe2\x82";
     EXPECT_EQ(get_unc_full_path(valid.c_str()),
               (std::wstring{L'/', 0x7f, 0x80, 0x7ff, 0x800, 0xffff, 0x10000, 0x10ffff}));
     EXPECT_EQ(get_unc_full_path(odd.c_str()),
-              (std::wstring{L'/', 0xdc80, 0xdcc3, L'(', 0xdced, 0xdca0, 0xdc80, 0xdcc0, 0xdc80, 0xdcf4,
-                            0xdc90, 0xdc80, 0xdc80, 0xdcff, 0xdce2, 0xdc82}));
+              (std::wstring{L'/', 0xdc80, 0xdcc3, L'(', 0xdced, 0xdca0, 0xdc80, 0xdced, 0xdcbf, 0xdcbf,
+                            0xdcc0, 0xdc80, 0xdcf4, 0xdc90, 0xdc80, 0xdc80, 0xdcff, 0xdce2, 0xdc82}));
     for (const std::string& path : {valid, odd})
         EXPECT_EQ(narrow_platform_path(get_unc_full_path(path.c_str())), path);
     // FILE_SYSTEM::fopen takes names beyond PATH_MAX, relative or absolute.
