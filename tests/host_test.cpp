@@ -35,6 +35,10 @@ TEST(HostServices, ConfigurationDebugLinesStringsClocksAndFigures)
              {0, 10}, {5, 2}, {255, 16}, {-35, 36}, {7, 1}, {7, 37}, {LLONG_MIN, 10}, {LLONG_MAX, 36}})
         text += " " + integer_to_text(value, radix);
     EXPECT_EQ(text, "reopening as x.z at 7! 0 101 ff -z   -9223372036854775808 1y2p0ij32e8e7"); // Python 3's
+    std::string one = "old", none = "old";
+    string_printf(&one, "%c", 'x');
+    string_printf(&none, "%s", "");
+    EXPECT_EQ(one + "|" + none, "x|");
 
     STOPWATCH watch(true, 7);
     const std::clock_t cpu_start = std::clock();
