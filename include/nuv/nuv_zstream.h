@@ -165,6 +165,7 @@ private:
     void restart_put_area();
     bool send_piece(int length, bool last);
     void write_body(const char* bytes, size_t length, bool final);
+    std::function<void(const char*, size_t, bool)> body_sink();
     uint32_t gzip_crc() const;
     uint32_t total_in() const;
 

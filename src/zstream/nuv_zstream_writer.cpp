@@ -58,17 +58,18 @@ void NUV_ZIP_STREAMBUF::open(std::ostream* os, const unsigned char* key, int key
 
     const int zlib_level = level == STORED_BLOCKS_LEVEL ? Z_NO_COMPRESSION : std::min(level, 9);
     const int threads = nuv_deflate_threads();
-    if (level != 0)
+    m_zip = level != 0;
+    // A level zlib refuses stays on the one-stream path, whose init reports it.
+    const bool parallel = m_zip && threads > 1 && zlib_level >= Z_DEFAULT_COMPRESSION;
+    if (m_zip)
         allocate_zeroed(m_zipped_buffer, NUV_ZSTREAM_DEFAULT_BUFSZ);
-    if (level != 0 && threads > 1 && zlib_level >= Z_DEFAULT_COMPRESSION) {
-        m_zip = true;
-        m_parallel = new PARALLEL_DEFLATE(threads, zlib_level, window_bits > 0);
+    if (parallel) {
+        m_parallel = new PARALLEL_DEFLATE(threads, zlib_level, window_bits > 0); // owns the put area
     } else {
         allocate_zeroed(m_write_buffer, NUV_ZSTREAM_PLAIN_BUFSZ);
     }
     restart_put_area();
-    if (level != 0 && !m_parallel) {
-        m_zip = true;
+    if (m_zip && !parallel) {
         prepare_zlib_state(m_zip_state, m_write_buffer, m_zipped_buffer, NUV_ZSTREAM_DEFAULT_BUFSZ);
         // A failing init (a level below -1) stays in m_zip_status; writes then fail.
         m_zip_status = deflateInit2(m_zip_state, zlib_level, Z_DEFLATED, window_bits, 8, Z_DEFAULT_STRATEGY);
@@ -262,7 +263,7 @@ void NUV_ZIP_STREAMBUF::flush(int flush_mode)
         if (n > 0 || flush_mode == Z_FINISH)
             send_piece(n, flush_mode == Z_FINISH);
         if (m_zip_status == Z_OK)
-            m_parallel->drain([this](const char* b, size_t l, bool f) { write_body(b, l, f); });
+            m_parallel->drain(body_sink());
         m_zip_status = m_zip_status == Z_OK ? m_parallel->status() : m_zip_status;
     } else if (m_zip) {
         compress_buffer(pbase(), n, flush_mode);
@@ -286,10 +287,15 @@ bool NUV_ZIP_STREAMBUF::send_piece(int length, bool last)
 {
     if (m_zip_status != Z_OK)
         return false;
-    if (!m_parallel->submit(static_cast<size_t>(length), last,
-                            [this](const char* b, size_t l, bool f) { write_body(b, l, f); }))
+    if (!m_parallel->submit(static_cast<size_t>(length), last, body_sink()))
         m_zip_status = m_parallel->status();
     return m_zip_status == Z_OK;
+}
+
+// Where parallel deflate hands the joined body: write_body.
+std::function<void(const char*, size_t, bool)> NUV_ZIP_STREAMBUF::body_sink()
+{
+    return [this](const char* bytes, size_t length, bool final) { write_body(bytes, length, final); };
 }
 
 // The joined body on its way to the file: through the cipher in pieces of the zipped
