@@ -2,7 +2,10 @@
 // file's clean-up and the progress line.
 #pragma once
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
+#include <ios>
 #include <cstdint>
 #include <map>
 #include <set>
@@ -51,6 +54,17 @@ int check_files(const std::string& in, const std::string& out);
 inline bool is_standard(const std::string& name)
 {
     return name == "-";
+}
+/// Opens the file `name` into `file` (binary) unless it is "-"; prints why it cannot and
+/// gives false.
+template <class FILE_STREAM> bool open_unless_standard(FILE_STREAM& file, const std::string& name)
+{
+    if (is_standard(name))
+        return true;
+    file.open(name.c_str(), std::ios_base::binary);
+    if (!file.is_open())
+        file_error(name, std::strerror(errno ? errno : EIO));
+    return file.is_open();
 }
 /// `name` as messages show it: "-" becomes `standard` ("standard input", "standard output").
 inline std::string shown(const std::string& name, const char* standard)

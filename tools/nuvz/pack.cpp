@@ -158,13 +158,8 @@ int command_pack(const std::vector<std::string>& args)
         return status;
 
     std::tenvik_ifstream file;
-    if (!is_standard(in)) {
-        file.open(in.c_str(), std::ios_base::binary);
-        if (!file.is_open()) {
-            file_error(in, std::strerror(errno ? errno : EIO));
-            return EXIT_FILE;
-        }
-    }
+    if (!open_unless_standard(file, in))
+        return EXIT_FILE;
     const OUTPUT_FILE output(out);
     const OPENABLE_PATH removable(out); // the handler may not build it: made beforehand
     s_created_output = output.created_here() ? removable.c_str() : nullptr;

@@ -77,13 +77,8 @@ int command_unpack(const std::vector<std::string>& args)
 
     const OUTPUT_FILE output_file(out);
     std::tenvik_ofstream file;
-    if (!is_standard(out)) {
-        file.open(out.c_str(), std::ios_base::binary);
-        if (!file.is_open()) {
-            file_error(out, std::strerror(errno ? errno : EIO));
-            return EXIT_FILE;
-        }
-    }
+    if (!open_unless_standard(file, out))
+        return EXIT_FILE;
     std::ostream& output = is_standard(out) ? std::cout : file;
     PROGRESS progress("unpacking", in, file_size(in), false);
     nuv_copy_stream(input, output, [&](uint64_t done) { progress.update(done); });
