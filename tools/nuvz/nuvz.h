@@ -2,6 +2,8 @@
 // file's clean-up and the progress line.
 #pragma once
 
+#include "platform.h"
+
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -42,10 +44,6 @@ int usage_error(const std::string& text);
 /// Prints "nuvz: NAME: TEXT".
 void file_error(const std::string& name, const std::string& text);
 
-/// Why `name` cannot be read as a regular file, or an empty text when it can be.
-std::string unreadable_reason(const std::string& name);
-/// Size of a regular file, 0 for anything else.
-uint64_t file_size(const std::string& name);
 /// Checks IN and OUT of pack and unpack (IN readable, not the same file as OUT); prints the
 /// problem and returns its exit code, or EXIT_OK.
 int check_files(const std::string& in, const std::string& out);
@@ -80,9 +78,6 @@ using KEY = std::vector<unsigned char>;
 std::string resolve_key(const ARGS& args, KEY* key);
 /// The library's key of `password`.
 void key_from_password(const std::string& password, KEY* key);
-/// Asks `prompt` on the controlling terminal with echo off and reads one line into
-/// `answer`; false, asking nothing, when the process has no terminal.
-bool ask_on_terminal(const std::string& prompt, std::string* answer);
 
 /// The output of pack or unpack. After a failure it is removed only when this run created
 /// it (the name did not exist before) and it is a regular file: never a file the user

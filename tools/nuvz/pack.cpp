@@ -5,8 +5,6 @@
 
 #include <host/host_services.h>
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -60,19 +58,6 @@ bool pack_stream(std::istream& input, const std::string& out, const KEY& key, bo
     const bool copied = nuv_copy_stream(input, output, [&](uint64_t done) { progress.update(done); });
     output.close(false);
     return copied && !output.bad() && output.last_error() == NUV_ZSTREAM_OK;
-}
-
-/// Why standard output cannot take packed data, or an empty text when it can: binary data
-/// does not go to a terminal, and a file opened for appending would be cut to nothing.
-std::string standard_output_problem()
-{
-    if (::isatty(STDOUT_FILENO))
-        return "will not write packed data to a terminal: redirect standard output or name OUT";
-    struct stat info;
-    const int flags = ::fcntl(STDOUT_FILENO, F_GETFL);
-    if (::fstat(STDOUT_FILENO, &info) == 0 && S_ISREG(info.st_mode) && flags >= 0 && (flags & O_APPEND))
-        return "standard output is a file opened for appending: name OUT instead";
-    return std::string();
 }
 
 /// Deflate worker threads from --threads (1 to 64), else one per hardware thread; an error

@@ -68,32 +68,7 @@ std::string kept_incomplete(const std::string& name)
     return "; " + name + " now holds incomplete data";
 }
 
-// stat, or lstat when `follow_link` is false, of a name however long (see OPENABLE_PATH).
-int stat_name(const std::string& name, struct stat* info, bool follow_link = true)
-{
-    const OPENABLE_PATH path(name);
-    return follow_link ? ::stat(path.c_str(), info) : ::lstat(path.c_str(), info);
-}
-
 } // namespace
-
-std::string unreadable_reason(const std::string& name)
-{
-    struct stat info;
-    if (stat_name(name, &info) != 0)
-        return std::strerror(errno);
-    if (S_ISDIR(info.st_mode))
-        return std::strerror(EISDIR);
-    if (::access(OPENABLE_PATH(name).c_str(), R_OK) != 0)
-        return std::strerror(errno);
-    return std::string();
-}
-
-uint64_t file_size(const std::string& name)
-{
-    struct stat info;
-    return stat_name(name, &info) == 0 && S_ISREG(info.st_mode) ? uint64_t(info.st_size) : 0;
-}
 
 int check_files(const std::string& in, const std::string& out)
 {
