@@ -12,7 +12,6 @@
 #include <map>
 #include <set>
 #include <string>
-#include <sys/stat.h>
 #include <vector>
 
 namespace nuvz {
@@ -44,6 +43,10 @@ int usage_error(const std::string& text);
 /// Prints "nuvz: NAME: TEXT".
 void file_error(const std::string& name, const std::string& text);
 
+/// Why `name` cannot be read as a regular file, or an empty text when it can be.
+std::string unreadable_reason(const std::string& name);
+/// Size of a regular file, 0 for anything else.
+uint64_t file_size(const std::string& name);
 /// Checks IN and OUT of pack and unpack (IN readable, not the same file as OUT); prints the
 /// problem and returns its exit code, or EXIT_OK.
 int check_files(const std::string& in, const std::string& out);
@@ -61,7 +64,7 @@ template <class FILE_STREAM> bool open_unless_standard(FILE_STREAM& file, const 
         return true;
     file.open(name.c_str(), std::ios_base::binary);
     if (!file.is_open())
-        file_error(name, std::strerror(errno ? errno : EIO));
+        file_error(name, std::strerror(open_error(name, errno ? errno : EIO)));
     return file.is_open();
 }
 /// `name` as messages show it: "-" becomes `standard` ("standard input", "standard output").
@@ -96,7 +99,7 @@ public:
 
 private:
     std::string m_name;
-    struct stat m_before;
+    FILE_STATUS m_before;
     bool m_existed;
 };
 

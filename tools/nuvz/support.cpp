@@ -2,10 +2,6 @@
 // progress line of nuvz.
 #include "nuvz.h"
 
-#include <host/host_services.h>
-
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -70,6 +66,23 @@ std::string kept_incomplete(const std::string& name)
 
 } // namespace
 
+std::string unreadable_reason(const std::string& name)
+{
+    FILE_STATUS status;
+    if (!file_status(name, &status))
+        return std::strerror(errno);
+    if (status.directory)
+        return std::strerror(EISDIR);
+    const int error = read_access_error(name);
+    return error ? std::strerror(error) : std::string();
+}
+
+uint64_t file_size(const std::string& name)
+{
+    FILE_STATUS status;
+    return file_status(name, &status) ? status.size : 0;
+}
+
 int check_files(const std::string& in, const std::string& out)
 {
     const std::string reason = is_standard(in) ? std::string() : unreadable_reason(in);
@@ -77,15 +90,15 @@ int check_files(const std::string& in, const std::string& out)
         file_error(in, reason);
         return EXIT_FILE;
     }
-    struct stat first, second;
-    if (!is_standard(in) && !is_standard(out) && stat_name(in, &first) == 0 && stat_name(out, &second) == 0 &&
-        first.st_dev == second.st_dev && first.st_ino == second.st_ino)
+    FILE_STATUS first, second;
+    if (!is_standard(in) && !is_standard(out) && file_status(in, &first) && file_status(out, &second) &&
+        first.volume == second.volume && first.index == second.index)
         return usage_error("'" + in + "' and '" + out + "' are the same file");
     return EXIT_OK;
 }
 
 OUTPUT_FILE::OUTPUT_FILE(const std::string& name)
-    : m_name(name), m_existed(is_standard(name) || stat_name(name, &m_before, false) == 0)
+    : m_name(name), m_existed(is_standard(name) || file_status(name, &m_before, false))
 {
 }
 
@@ -93,13 +106,12 @@ std::string OUTPUT_FILE::discard() const
 {
     if (is_standard(m_name))
         return "";
-    struct stat now;
-    if (stat_name(m_name, &now, false) != 0 || !S_ISREG(now.st_mode))
+    FILE_STATUS now;
+    if (!file_status(m_name, &now, false) || !now.regular)
         return "";
     if (!m_existed)
-        return std::remove(OPENABLE_PATH(m_name).c_str()) == 0 ? s_removed : "";
-    const bool touched = now.st_size != m_before.st_size || now.st_mtim.tv_sec != m_before.st_mtim.tv_sec ||
-                         now.st_mtim.tv_nsec != m_before.st_mtim.tv_nsec;
+        return remove_file(m_name) ? s_removed : "";
+    const bool touched = now.size != m_before.size || now.modified != m_before.modified;
     return touched ? kept_incomplete(m_name) : "";
 }
 
@@ -109,12 +121,12 @@ std::string OUTPUT_FILE::failure_note() const
         return "";
     if (!m_existed)
         return s_removed;
-    return S_ISREG(m_before.st_mode) ? kept_incomplete(m_name) : "";
+    return m_before.regular ? kept_incomplete(m_name) : "";
 }
 
 PROGRESS::PROGRESS(const char* verb, const std::string& name, uint64_t input_size, bool total_known)
     : m_verb(verb), m_name(name), m_total(total_known ? input_size : 0),
-      m_enabled(input_size > (uint64_t(64) << 20) && ::isatty(STDERR_FILENO)),
+      m_enabled(input_size > (uint64_t(64) << 20) && is_terminal(stderr)),
       m_last(std::chrono::steady_clock::now())
 {
 }
