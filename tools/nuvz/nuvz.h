@@ -119,7 +119,10 @@ private:
     std::string m_name;
     uint64_t m_total;
     bool m_enabled;
-    bool m_shown = false;
+    /// Writes `line` over the one shown before.
+    void show(const std::string& line);
+
+    size_t m_shown = 0; ///< Length of the line on the terminal, 0 for none.
     std::chrono::steady_clock::time_point m_last;
 };
 

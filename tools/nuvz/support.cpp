@@ -2,6 +2,10 @@
 // progress line of nuvz.
 #include "nuvz.h"
 
+#include <host/host_services.h>
+
+#include <algorithm>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -134,7 +138,15 @@ PROGRESS::PROGRESS(const char* verb, const std::string& name, uint64_t input_siz
 PROGRESS::~PROGRESS()
 {
     if (m_shown)
-        std::fprintf(stderr, "\r\033[K");
+        std::fprintf(stderr, "\r%*s\r", int(m_shown), "");
+}
+
+// A carriage return and spaces over the rest of the last line, rather than an escape
+// sequence to erase it, which a Windows console would print as it stands.
+void PROGRESS::show(const std::string& line)
+{
+    std::fprintf(stderr, "\r%-*s", int(std::max(line.size(), m_shown)), line.c_str());
+    m_shown = line.size();
 }
 
 void PROGRESS::update(uint64_t done)
@@ -145,14 +157,14 @@ void PROGRESS::update(uint64_t done)
     if (now - m_last < std::chrono::milliseconds(250))
         return;
     m_last = now;
-    m_shown = true;
+    std::string line;
     if (m_total)
-        std::fprintf(stderr, "\r\033[K%s %s: %3d%% (%llu of %llu MB)", m_verb, m_name.c_str(),
-                     int(done * 100 / m_total), (unsigned long long)(done >> 20),
-                     (unsigned long long)(m_total >> 20));
+        string_printf(&line, "%s %s: %3d%% (%llu of %llu MB)", m_verb, m_name.c_str(),
+                      int(done * 100 / m_total), (unsigned long long)(done >> 20),
+                      (unsigned long long)(m_total >> 20));
     else
-        std::fprintf(stderr, "\r\033[K%s %s: %llu MB", m_verb, m_name.c_str(),
-                     (unsigned long long)(done >> 20));
+        string_printf(&line, "%s %s: %llu MB", m_verb, m_name.c_str(), (unsigned long long)(done >> 20));
+    show(line);
 }
 
 } // namespace nuvz
