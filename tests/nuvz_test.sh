@@ -1,20 +1,30 @@
 #!/usr/bin/env bash
 # End-to-end test of nuvz (usage: nuvz_test.sh PATH_TO_NUVZ): round trips in every mode, info,
 # md5 against md5sum, gzip interchange, exit codes and messages, clean-up after failed writes.
+# A Windows build (nuvz.exe) runs through NUVZ_EMULATOR (wine); NUVZ_PEER names a nuvz built
+# for this system, and files then cross between the two both ways. NUVZ_LARGE=1 adds a round
+# trip past 4 GiB.
 set -uo pipefail
-nuvz=$(realpath "$1") && [ -x "$nuvz" ] || { echo "no nuvz at '$1'" >&2; exit 1; }
-work=$(mktemp -d) && trap 'rm -rf "$work"' EXIT && cd "$work" || exit 1 # nothing is written outside
+program=$(realpath "$1") && [ -x "$program" ] || { echo "no nuvz at '$1'" >&2; exit 1; }
+read -ra nuvz <<<"${NUVZ_EMULATOR:-}" && nuvz+=("$program") # the command that runs nuvz
+nz() { "${nuvz[@]}" "$@"; }
+windows= && [[ $program == *.exe ]] && windows=1
+peer=${NUVZ_PEER:+$(realpath "$NUVZ_PEER")}
+[ -z "${NUVZ_PEER:-}" ] || [ -x "$peer" ] || { echo "no peer at '$NUVZ_PEER'" >&2; exit 1; }
+work=$(mktemp -d) && trap 'rm -rf "$work"' EXIT && cd "$work" || exit 1 # nothing is written outside;
+# every name given to nuvz is relative, so that a Windows build under wine finds it too
 failures=0 && fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 # expect CODE PATTERN ARGS...: nuvz ARGS, without a terminal (with LIMIT set, files of at most 8 KiB,
 # as on a full disk), must exit with CODE and print PATTERN on standard error.
 expect() {
     local code=$1 pattern=$2 got && shift 2
-    (if [ -n "${LIMIT:-}" ]; then ulimit -f 8 && trap '' XFSZ; fi; exec setsid -w "$nuvz" "$@" </dev/null) >out.txt 2>err.txt
+    (if [ -n "${LIMIT:-}" ]; then ulimit -f 8 && trap '' XFSZ; fi; exec setsid -w "${nuvz[@]}" "$@" </dev/null) >out.txt 2>err.txt
     got=$?
     [ "$got" -eq "$code" ] || fail "exit $got instead of $code: nuvz $* ($(cat err.txt))"
     [ -z "$pattern" ] || grep -q -- "$pattern" err.txt || fail "stderr of nuvz $* lacks '$pattern': $(cat err.txt)"
 }
 seq 300000 >text.txt && head -c 100000 /dev/urandom >random.bin && : >empty.bin && k=000102030405060708090a0b0c0d0e0f
+printf 'LF\nCR LF\r\nCR\r^Z\032' | cat - random.bin >mixed.bin # what a text mode would change on Windows
 
 for input in text.txt random.bin empty.bin; do # round trips in every mode
     for options in "" "--password secret" "--key-hex $k" "--key-hex ${k}1011121314151617" "--key-hex $k$k" \
@@ -26,22 +36,23 @@ for input in text.txt random.bin empty.bin; do # round trips in every mode
     done
 done
 # info: kind, header and payload; gzip interchange both ways, with the member's name and trailer.
-"$nuvz" pack --password secret text.txt p.nuv && "$nuvz" pack text.txt c.nuv && "$nuvz" pack --gzip text.txt ours.gz
-"$nuvz" info p.nuv c.nuv >info.txt
+nz pack --password secret text.txt p.nuv && nz pack text.txt c.nuv && nz pack --gzip text.txt ours.gz
+nz info p.nuv c.nuv >info.txt
 for line in "p.nuv: compressed and encrypted" "ac ef 01 00 00 00 00 00" "unknown without the key" "c.nuv: compressed$" \
     "payload   $(stat -c %s text.txt) bytes" "check     ok"; do
     grep -q "$line" info.txt || fail "info lacks '$line': $(cat info.txt)"
 done
 gzip -dc ours.gz | cmp -s - text.txt || fail "gzip cannot read nuvz's member"
-cp text.txt named.txt && gzip -9 named.txt && "$nuvz" unpack named.txt.gz from_gzip.txt && "$nuvz" info named.txt.gz >info.txt
+cp text.txt named.txt && gzip -9 named.txt && nz unpack named.txt.gz from_gzip.txt && nz info named.txt.gz >info.txt
 cmp -s from_gzip.txt text.txt || fail "unpack of gzip's file"
 crc=$(python3 -c "import zlib; print('%08x' % zlib.crc32(open('text.txt', 'rb').read()))")
 for line in "name      named.txt" "CRC-32 $crc, size $(stat -c %s text.txt)" "check     ok"; do
     grep -q "$line" info.txt || fail "info of gzip's file lacks '$line': $(cat info.txt)"
 done
-names=(text.txt empty.bin 'odd\name' "$(printf 'new\nline')") && cp random.bin "${names[2]}" && cp text.txt "${names[3]}"
-[ "$("$nuvz" md5 "${names[@]}")" = "$(md5sum "${names[@]}")" ] || fail "nuvz md5 differs from md5sum"
-[ "$("$nuvz" md5 - <text.txt)" = "$(md5sum - <text.txt)" ] || fail "md5 of standard input"
+names=(text.txt empty.bin mixed.bin 'café 日本語') && [ -n "$windows" ] || names+=('odd\name' "$(printf 'new\nline')")
+for name in "${names[@]:3}"; do cp random.bin "$name"; done # Windows names hold no '\' or newline
+[ "$(nz md5 "${names[@]}")" = "$(md5sum "${names[@]}")" ] || fail "nuvz md5 differs from md5sum"
+[ "$(nz md5 - <mixed.bin)" = "$(md5sum - <mixed.bin)" ] || fail "md5 of standard input"
 
 # Bad input: exit code and message; no output named new.* is left behind (checked at the end).
 head -c 2000 c.nuv >cut.nuv && head -c 2000 ours.gz >cut.gz && cat ours.gz ours.gz >two.gz && mkdir out_dir
@@ -66,60 +77,107 @@ while IFS='|' read -r code pattern args; do expect "$code" "$pattern" $args; don
 EOF
 cmp -s c.txt text.txt && [ -d out_dir ] || fail "unpack with an unneeded password, or a pack into a directory"
 # Writes that fail part-way: an output this run created is removed, an earlier one kept and named.
-echo "earlier content" >kept.nuv && "$nuvz" pack --password secret --encrypt-only random.bin r.nuv
+echo "earlier content" >kept.nuv && nz pack --password secret --encrypt-only random.bin r.nuv
 LIMIT=1 expect 1 "new.nuv: could not write the packed file; the incomplete output was removed" pack random.bin new.nuv
 LIMIT=1 expect 1 "kept.nuv now holds incomplete data" pack random.bin kept.nuv
 LIMIT=1 expect 1 "new.bin: write error; the incomplete output was removed" unpack --password secret r.nuv new.bin
-# Threads: 2 and 4 write the same pieces, 1 one zlib stream, and all unpack. An abort while packing
-# (how the library ends when memory runs out) removes the output this run created.
+# Threads: 2 and 4 write the same pieces, 1 one zlib stream, and all unpack.
 for t in 1 2 4; do
-    "$nuvz" pack --gzip --threads $t text.txt t$t.gz && gzip -dc t$t.gz | cmp -s - text.txt || fail "gzip --threads $t"
-    "$nuvz" pack --password secret --threads $t text.txt t$t.nuv && "$nuvz" unpack --password secret t$t.nuv t.txt &&
+    nz pack --gzip --threads $t text.txt t$t.gz && gzip -dc t$t.gz | cmp -s - text.txt || fail "gzip --threads $t"
+    nz pack --password secret --threads $t text.txt t$t.nuv && nz unpack --password secret t$t.nuv t.txt &&
         cmp -s t.txt text.txt || fail "--threads $t"
 done
 cmp -s t2.gz t4.gz && cmp -s t2.nuv t4.nuv && ! cmp -s t1.gz t2.gz || fail "--threads 2 and 4 differ, or 1 is pieces"
-mkfifo fifo && { "$nuvz" pack - new.aborted <fifo 2>/dev/null & } && exec 3>fifo && pid=$!
-for i in $(seq 50); do [ -e new.aborted ] && break || sleep 0.1; done
-kill -ABRT $pid && { wait $pid; } 2>/dev/null; code=$? && exec 3>&- && [ $code -eq 134 ] || fail "abort: exit $code"
+# An abort while packing (how the library ends when memory runs out) removes the output this run
+# created. Signals are POSIX's: a Windows build meets the same clean-up on the full disk above.
+if [ -z "$windows" ]; then
+    mkfifo fifo && { "${nuvz[@]}" pack - new.aborted <fifo 2>/dev/null & } && exec 3>fifo && pid=$!
+    for i in $(seq 50); do [ -e new.aborted ] && break || sleep 0.1; done
+    kill -ABRT $pid && { wait $pid; } 2>/dev/null; code=$? && exec 3>&- && [ $code -eq 134 ] || fail "abort: exit $code"
+fi
 # Pipes: tar through pack and unpack, gzip both ways; never a file named '-'; a reader that goes
 # away early (exit 1, nothing left behind); standard input that ends before the packed data does.
 mkdir -p tree/sub x && cp text.txt tree/ && cp random.bin tree/sub/ && printf 'secret\nrest\n' >key.txt
-tar c tree | "$nuvz" pack --password-file key.txt - tree.nuv && (cd x && "$nuvz" unpack --password-file ../key.txt ../tree.nuv - | tar x)
+tar c tree | nz pack --password-file key.txt - tree.nuv && (cd x && nz unpack --password-file ../key.txt ../tree.nuv - | tar x)
 diff -r tree x/tree >/dev/null || fail "tar through pack and unpack differs"
-"$nuvz" pack --gzip text.txt - | gzip -dc | cmp -s - text.txt || fail "gzip -d of pack's standard output"
-gzip -c text.txt | "$nuvz" unpack - - | cmp -s - text.txt || fail "unpack of gzip's standard output"
-"$nuvz" unpack --password secret tree.nuv - 2>/dev/null | head -c 10 >/dev/null
+nz pack --gzip text.txt - | gzip -dc | cmp -s - text.txt || fail "gzip -d of pack's standard output"
+gzip -c text.txt | nz unpack - - | cmp -s - text.txt || fail "unpack of gzip's standard output"
+nz unpack --password secret tree.nuv - 2>/dev/null | head -c 10 >/dev/null
 [ "${PIPESTATUS[0]}" -eq 1 ] || fail "unpack into a pipe closed early: exit ${PIPESTATUS[0]}"
-"$nuvz" pack --password secret text.txt - 2>/dev/null | head -c 10 >/dev/null
+nz pack --password secret text.txt - 2>/dev/null | head -c 10 >/dev/null
 [ "${PIPESTATUS[0]}" -eq 1 ] || fail "pack into a pipe closed early: exit ${PIPESTATUS[0]}"
-head -c 5000 c.nuv | "$nuvz" unpack - new.txt 2>err.txt
+head -c 5000 c.nuv | nz unpack - new.txt 2>err.txt
 [ $? -eq 1 ] && grep -q "standard input: ended early" err.txt || fail "standard input cut short: $(cat err.txt)"
-: >empty.key && echo kept >appended && "$nuvz" pack text.txt - >>appended 2>/dev/null || [ "$(cat appended)" != kept ] && fail "appended"
+# Standard output opened for appending: refused on POSIX, where pack reopens /dev/stdout and would cut
+# the file; Windows writes through the handle at its own position, after what the file held.
+echo kept >appended && nz pack text.txt - >>appended 2>/dev/null; code=$?
+if [ -z "$windows" ]; then
+    [ $code -ne 0 ] && [ "$(cat appended)" = kept ] || fail "appended: exit $code"
+else
+    [ $code -eq 0 ] && [ "$(head -n 1 appended)" = kept ] && tail -c +6 appended | nz unpack - - | cmp -s - text.txt ||
+        fail "appended: exit $code"
+fi
+: >empty.key
 for args in "--password-file missing.key" "--password-file empty.key" "--password-file ." "--prompt"; do
     expect 2 "" pack $args text.txt new.nuv # no terminal to ask on for --prompt, here
 done
-# Names beyond PATH_MAX, each directory name within NAME_MAX.
-deep=. && for i in $(seq 25); do n=$(printf %0200d "$i") && mkdir "$n" && cd "$n" && deep=$deep/$n; done && cd "$work"
-"$nuvz" pack --password-file key.txt text.txt "$deep/t" && "$nuvz" unpack --password-file key.txt "$deep/t" deep.txt &&
-    cmp -s deep.txt text.txt || fail "names beyond PATH_MAX"
+# Long names, each directory name within NAME_MAX: beyond PATH_MAX on Linux; on Windows far beyond
+# MAX_PATH (260), within what wine reaches on Linux. Names in UTF-8 keep every character.
+depth=25 && [ -z "$windows" ] || depth=12
+deep=. && for i in $(seq $depth); do n=$(printf %0200d "$i") && mkdir "$n" && cd "$n" && deep=$deep/$n; done && cd "$work"
+mkdir café 'a space' && for name in "$deep/t" café/日本語.nuv 'a space/Ünïcödé ✓.nuv'; do
+    nz pack --password-file key.txt text.txt "$name" && nz unpack --password-file key.txt "$name" round.txt &&
+        cmp -s round.txt text.txt && nz info "$name" | grep -qF "$name: compressed and encrypted" ||
+        fail "round trip through '$name'"
+done
+[ -e café/日本語.nuv ] && [ -e 'a space/Ünïcödé ✓.nuv' ] || fail "names in UTF-8 changed on the way"
 # The terminal: unpack asks for a missing password, pack --prompt asks twice; nothing is echoed, and
 # packed data is not written to a terminal.
+# wine draws its console with escape sequences (a space as a cursor move), and takes what is typed only
+# once the program reads (the terminal echoes earlier keys): its output is read as plain text, on a
+# terminal wide enough for every message, and it gets its answers a moment later.
+delay=0 && [ -z "${NUVZ_EMULATOR:-}" ] || delay=0.5
 on_terminal() { # ANSWERS ARGS...: nuvz on a new terminal, answering its prompts in turn
-    python3 -c 'import os, pty, sys
-answers, pid, fd, out = sys.argv[2].split(","), *pty.fork(), b""
-if pid == 0: os.execv(sys.argv[1], sys.argv[1:2] + sys.argv[3:])
+    python3 -c 'import fcntl, os, pty, re, struct, sys, termios, time
+answers, delay, pid, fd, out, given = sys.argv[1].split(","), float(sys.argv[2]), *pty.fork(), b"", 0
+if pid == 0:
+    fcntl.ioctl(0, termios.TIOCSWINSZ, struct.pack("4H", 50, 500, 0, 0))
+    os.execvp(sys.argv[3], sys.argv[3:])
+def plain(text):
+    text = re.sub(rb"\x1b\[([0-9]*)C", lambda move: b" " * int(move[1] or 1), text)
+    return re.sub(rb"\x1b\[[0-9;?]*[A-Za-z]", b"", text)
 while True:
     try: chunk = os.read(fd, 4096)
     except OSError: break
     out += chunk
     if not chunk: break
-    if out.endswith(b": ") and answers: os.write(fd, (answers.pop(0) + "\n").encode())
-print(out.decode(errors="replace")); sys.exit(os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1]))' "$nuvz" "$@" >out.txt
+    if given < min(len(re.findall(rb"Password[^:]*:", plain(out))), len(answers)):
+        time.sleep(delay); os.write(fd, (answers[given] + "\r").encode()); given += 1
+print(plain(out).decode(errors="replace")); sys.exit(os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1]))' "$1" $delay "${nuvz[@]}" "${@:2}" >out.txt
 }
 on_terminal secret unpack p.nuv asked.txt && cmp -s asked.txt text.txt && ! grep -q secret out.txt || fail "prompt: $(cat out.txt)"
-on_terminal twice,twice pack --prompt text.txt q.nuv && "$nuvz" unpack --password twice q.nuv q.txt || fail "pack --prompt"
+on_terminal twice,twice pack --prompt text.txt q.nuv && nz unpack --password twice q.nuv q.txt || fail "pack --prompt"
 on_terminal one,two pack --prompt text.txt new.nuv; [ $? -eq 2 ] && grep -q differ out.txt || fail "different passwords"
 on_terminal "" pack text.txt -; [ $? -eq 2 ] && grep -q "not write packed data to a terminal" out.txt || fail "terminal"
+# Files cross between this nuvz and NUVZ_PEER both ways, as files and through pipes.
+if [ -n "$peer" ]; then
+    for options in "" "--password secret" "--key-hex $k$k" "--password secret --encrypt-only" "--gzip --level 1"; do
+        keys=$(grep -o -- '--\(password\|key-hex\) [^ ]*' <<<"$options")
+        "$peer" pack $options mixed.bin theirs && nz unpack $keys theirs mine && cmp -s mine mixed.bin &&
+            nz pack $options mixed.bin ours && "$peer" unpack $keys ours back && cmp -s back mixed.bin &&
+            "$peer" pack $options mixed.bin - | nz unpack $keys - - | cmp -s - mixed.bin &&
+            nz pack $options mixed.bin - | "$peer" unpack $keys - - | cmp -s - mixed.bin || fail "exchange with '$options'"
+    done
+fi
+# Past 4 GiB (NUVZ_LARGE=1, slow): sizes and counts are 64-bit everywhere.
+if [ -n "${NUVZ_LARGE:-}" ]; then
+    truncate -s 4200M large.bin && printf end >>large.bin && sum=$(md5sum <large.bin) && size=$(stat -c %s large.bin)
+    nz pack --password secret large.bin large.nuv && [ "$(nz unpack --password secret large.nuv - | md5sum)" = "$sum" ] ||
+        fail "round trip past 4 GiB"
+    nz pack large.bin large.nuv && nz info large.nuv | grep -q "payload   $size bytes" || fail "info past 4 GiB"
+    [ "$(nz md5 large.bin)" = "${sum%-}large.bin" ] || fail "md5 past 4 GiB"
+    rm -f large.bin large.nuv
+fi
 for f in new.* -; do [ ! -e "$f" ] || fail "a failed run left $f behind"; done
 [ -e kept.nuv ] || fail "a failed run removed a file it did not create"
 [ "$failures" -eq 0 ] && echo "all nuvz checks passed" || { echo "$failures check(s) failed" >&2; exit 1; }

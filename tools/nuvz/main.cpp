@@ -5,7 +5,6 @@
 // 3 the data did not decode (wrong password or key, damaged or cut file, not a packed file).
 #include "nuvz.h"
 
-#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -65,17 +64,15 @@ const struct {
 
 int main(int argc, char** argv)
 {
-    // A reader that goes away makes writes fail with EPIPE, which ends the command with exit
-    // status 1 and its clean-up, instead of a signal.
-    std::signal(SIGPIPE, SIG_IGN);
-    if (argc < 2)
+    const std::vector<std::string> arguments = nuvz::start_process(argc, argv);
+    if (arguments.empty())
         return nuvz::usage_error("missing command");
-    const std::string command = argv[1];
+    const std::string& command = arguments[0];
     if (command == "--help" || command == "-h" || command == "help") {
         std::fputs(s_usage, stdout);
         return nuvz::EXIT_OK;
     }
-    const std::vector<std::string> args(argv + 2, argv + argc);
+    const std::vector<std::string> args(arguments.begin() + 1, arguments.end());
     for (const auto& entry : s_commands)
         if (command == entry.name)
             return entry.run(args);

@@ -3,8 +3,6 @@
 
 #include <nuv/nuv_md5.h>
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -31,7 +29,7 @@ bool digest_file(const std::string& name, NUV_MD5* md5)
 {
     if (name == "-") {
         // NUV_MD5 closes the FILE it is given: hand it a duplicate of standard input.
-        FILE* input = ::fdopen(::dup(STDIN_FILENO), "rb");
+        std::FILE* input = duplicate_standard_input();
         if (!input) {
             file_error(name, std::strerror(errno));
             return false;

@@ -2,6 +2,8 @@
 // file's clean-up and the progress line.
 #pragma once
 
+#include "platform.h"
+
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -10,7 +12,6 @@
 #include <map>
 #include <set>
 #include <string>
-#include <sys/stat.h>
 #include <vector>
 
 namespace nuvz {
@@ -63,7 +64,7 @@ template <class FILE_STREAM> bool open_unless_standard(FILE_STREAM& file, const 
         return true;
     file.open(name.c_str(), std::ios_base::binary);
     if (!file.is_open())
-        file_error(name, std::strerror(errno ? errno : EIO));
+        file_error(name, std::strerror(open_error(name, errno ? errno : EIO)));
     return file.is_open();
 }
 /// `name` as messages show it: "-" becomes `standard` ("standard input", "standard output").
@@ -80,9 +81,6 @@ using KEY = std::vector<unsigned char>;
 std::string resolve_key(const ARGS& args, KEY* key);
 /// The library's key of `password`.
 void key_from_password(const std::string& password, KEY* key);
-/// Asks `prompt` on the controlling terminal with echo off and reads one line into
-/// `answer`; false, asking nothing, when the process has no terminal.
-bool ask_on_terminal(const std::string& prompt, std::string* answer);
 
 /// The output of pack or unpack. After a failure it is removed only when this run created
 /// it (the name did not exist before) and it is a regular file: never a file the user
@@ -101,7 +99,7 @@ public:
 
 private:
     std::string m_name;
-    struct stat m_before;
+    FILE_STATUS m_before;
     bool m_existed;
 };
 
@@ -121,7 +119,10 @@ private:
     std::string m_name;
     uint64_t m_total;
     bool m_enabled;
-    bool m_shown = false;
+    /// Writes `line` over the one shown before.
+    void show(const std::string& line);
+
+    size_t m_shown = 0; ///< Length of the line on the terminal, 0 for none.
     std::chrono::steady_clock::time_point m_last;
 };
 

@@ -5,12 +5,10 @@
 
 #include <host/host_services.h>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <thread>
@@ -22,16 +20,14 @@ const int DEFAULT_LEVEL = -1;
 
 // A packed file whose disk fills up ends the process from inside the library (its writing
 // stream reports an internal error). While pack writes, this handler removes the output it
-// created, says so and exits with EXIT_FILE.
-const char* s_created_output = nullptr; // null when the output is not this run's to remove
-std::string s_write_failure;            // composed before the handler is installed
+// created (prepare_removal), says so and exits with EXIT_FILE.
+std::string s_write_failure; // composed before the handler is installed
 
 [[noreturn]] void on_internal_error_while_packing(const char*, const char*, const char*, int)
 {
-    if (s_created_output)
-        ::unlink(s_created_output);
+    remove_prepared_file();
     std::fputs(s_write_failure.c_str(), stderr);
-    ::_exit(EXIT_FILE);
+    std::_Exit(EXIT_FILE);
 }
 
 // Memory that cannot be had ends the process with abort() (the library's out-of-memory
@@ -39,8 +35,7 @@ std::string s_write_failure;            // composed before the handler is instal
 // this removes the output it created first; the abort then goes on as before.
 void on_abort_while_packing(int signal)
 {
-    if (s_created_output)
-        ::unlink(s_created_output);
+    remove_prepared_file();
     std::signal(signal, SIG_DFL);
     std::raise(signal);
 }
@@ -52,25 +47,25 @@ void on_abort_while_packing(int signal)
 bool pack_stream(std::istream& input, const std::string& out, const KEY& key, bool compress, int level,
                  bool gzip, PROGRESS& progress)
 {
+    STREAM_NAME name(out, true);
     NUV_ZOFSTREAM output;
-    output.open(is_standard(out) ? "/dev/stdout" : out.c_str(), std::ios_base::binary, compress,
-                key.empty() ? nullptr : key.data(), int(key.size()), level, gzip);
+    output.open(name.c_str(), std::ios_base::binary, compress, key.empty() ? nullptr : key.data(),
+                int(key.size()), level, gzip);
     if (!output.good())
         return false;
     const bool copied = nuv_copy_stream(input, output, [&](uint64_t done) { progress.update(done); });
     output.close(false);
-    return copied && !output.bad() && output.last_error() == NUV_ZSTREAM_OK;
+    const bool delivered = name.finish();
+    return copied && delivered && !output.bad() && output.last_error() == NUV_ZSTREAM_OK;
 }
 
 /// Why standard output cannot take packed data, or an empty text when it can: binary data
 /// does not go to a terminal, and a file opened for appending would be cut to nothing.
 std::string standard_output_problem()
 {
-    if (::isatty(STDOUT_FILENO))
+    if (is_terminal(stdout))
         return "will not write packed data to a terminal: redirect standard output or name OUT";
-    struct stat info;
-    const int flags = ::fcntl(STDOUT_FILENO, F_GETFL);
-    if (::fstat(STDOUT_FILENO, &info) == 0 && S_ISREG(info.st_mode) && flags >= 0 && (flags & O_APPEND))
+    if (standard_output_appends())
         return "standard output is a file opened for appending: name OUT instead";
     return std::string();
 }
@@ -161,8 +156,7 @@ int command_pack(const std::vector<std::string>& args)
     if (!open_unless_standard(file, in))
         return EXIT_FILE;
     const OUTPUT_FILE output(out);
-    const OPENABLE_PATH removable(out); // the handler may not build it: made beforehand
-    s_created_output = output.created_here() ? removable.c_str() : nullptr;
+    prepare_removal(output.created_here() ? out : std::string());
     s_write_failure = "nuvz: " + shown(out, "standard output") + ": could not write the packed file" +
                       output.failure_note() + "\n";
     const INTERNAL_ERROR_HANDLER previous = set_internal_error_handler(on_internal_error_while_packing);
@@ -176,7 +170,7 @@ int command_pack(const std::vector<std::string>& args)
     std::signal(SIGABRT, previous_abort);
     set_internal_error_handler(previous);
     if (!ok) {
-        const int saved = errno;
+        const int saved = errno ? open_error(out, errno) : 0;
         file_error(shown(out, "standard output"),
                    std::string("could not write the packed file") +
                        (saved ? ": " + std::string(std::strerror(saved)) : "") + output.discard());

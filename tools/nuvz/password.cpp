@@ -4,10 +4,6 @@
 
 #include <nuv/nuv_zstream.h>
 
-#include <fcntl.h>
-#include <termios.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 
@@ -53,30 +49,6 @@ std::string ask_twice(std::string* password)
 }
 
 } // namespace
-
-bool ask_on_terminal(const std::string& prompt, std::string* answer)
-{
-    const int terminal = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (terminal < 0)
-        return false;
-    termios saved;
-    const bool quiet = ::tcgetattr(terminal, &saved) == 0;
-    if (quiet) {
-        termios no_echo = saved;
-        no_echo.c_lflag &= ~tcflag_t(ECHO);
-        ::tcsetattr(terminal, TCSAFLUSH, &no_echo);
-    }
-    bool written = ::write(terminal, prompt.data(), prompt.size()) == ssize_t(prompt.size());
-    answer->clear();
-    char c = 0;
-    while (::read(terminal, &c, 1) == 1 && c != '\n')
-        answer->push_back(c);
-    written = ::write(terminal, "\n", 1) == 1 && written;
-    if (quiet)
-        ::tcsetattr(terminal, TCSAFLUSH, &saved);
-    ::close(terminal);
-    return written;
-}
 
 void key_from_password(const std::string& password, KEY* key)
 {

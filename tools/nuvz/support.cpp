@@ -4,7 +4,7 @@
 
 #include <host/host_services.h>
 
-#include <unistd.h>
+#include <algorithm>
 
 #include <cerrno>
 #include <cstdio>
@@ -68,31 +68,23 @@ std::string kept_incomplete(const std::string& name)
     return "; " + name + " now holds incomplete data";
 }
 
-// stat, or lstat when `follow_link` is false, of a name however long (see OPENABLE_PATH).
-int stat_name(const std::string& name, struct stat* info, bool follow_link = true)
-{
-    const OPENABLE_PATH path(name);
-    return follow_link ? ::stat(path.c_str(), info) : ::lstat(path.c_str(), info);
-}
-
 } // namespace
 
 std::string unreadable_reason(const std::string& name)
 {
-    struct stat info;
-    if (stat_name(name, &info) != 0)
+    FILE_STATUS status;
+    if (!file_status(name, &status))
         return std::strerror(errno);
-    if (S_ISDIR(info.st_mode))
+    if (status.directory)
         return std::strerror(EISDIR);
-    if (::access(OPENABLE_PATH(name).c_str(), R_OK) != 0)
-        return std::strerror(errno);
-    return std::string();
+    const int error = read_access_error(name);
+    return error ? std::strerror(error) : std::string();
 }
 
 uint64_t file_size(const std::string& name)
 {
-    struct stat info;
-    return stat_name(name, &info) == 0 && S_ISREG(info.st_mode) ? uint64_t(info.st_size) : 0;
+    FILE_STATUS status;
+    return file_status(name, &status) ? status.size : 0;
 }
 
 int check_files(const std::string& in, const std::string& out)
@@ -102,15 +94,15 @@ int check_files(const std::string& in, const std::string& out)
         file_error(in, reason);
         return EXIT_FILE;
     }
-    struct stat first, second;
-    if (!is_standard(in) && !is_standard(out) && stat_name(in, &first) == 0 && stat_name(out, &second) == 0 &&
-        first.st_dev == second.st_dev && first.st_ino == second.st_ino)
+    FILE_STATUS first, second;
+    if (!is_standard(in) && !is_standard(out) && file_status(in, &first) && file_status(out, &second) &&
+        first.volume == second.volume && first.index == second.index)
         return usage_error("'" + in + "' and '" + out + "' are the same file");
     return EXIT_OK;
 }
 
 OUTPUT_FILE::OUTPUT_FILE(const std::string& name)
-    : m_name(name), m_existed(is_standard(name) || stat_name(name, &m_before, false) == 0)
+    : m_name(name), m_existed(is_standard(name) || file_status(name, &m_before, false))
 {
 }
 
@@ -118,13 +110,12 @@ std::string OUTPUT_FILE::discard() const
 {
     if (is_standard(m_name))
         return "";
-    struct stat now;
-    if (stat_name(m_name, &now, false) != 0 || !S_ISREG(now.st_mode))
+    FILE_STATUS now;
+    if (!file_status(m_name, &now, false) || !now.regular)
         return "";
     if (!m_existed)
-        return std::remove(OPENABLE_PATH(m_name).c_str()) == 0 ? s_removed : "";
-    const bool touched = now.st_size != m_before.st_size || now.st_mtim.tv_sec != m_before.st_mtim.tv_sec ||
-                         now.st_mtim.tv_nsec != m_before.st_mtim.tv_nsec;
+        return remove_file(m_name) ? s_removed : "";
+    const bool touched = now.size != m_before.size || now.modified != m_before.modified;
     return touched ? kept_incomplete(m_name) : "";
 }
 
@@ -134,12 +125,12 @@ std::string OUTPUT_FILE::failure_note() const
         return "";
     if (!m_existed)
         return s_removed;
-    return S_ISREG(m_before.st_mode) ? kept_incomplete(m_name) : "";
+    return m_before.regular ? kept_incomplete(m_name) : "";
 }
 
 PROGRESS::PROGRESS(const char* verb, const std::string& name, uint64_t input_size, bool total_known)
     : m_verb(verb), m_name(name), m_total(total_known ? input_size : 0),
-      m_enabled(input_size > (uint64_t(64) << 20) && ::isatty(STDERR_FILENO)),
+      m_enabled(input_size > (uint64_t(64) << 20) && is_terminal(stderr)),
       m_last(std::chrono::steady_clock::now())
 {
 }
@@ -147,7 +138,15 @@ PROGRESS::PROGRESS(const char* verb, const std::string& name, uint64_t input_siz
 PROGRESS::~PROGRESS()
 {
     if (m_shown)
-        std::fprintf(stderr, "\r\033[K");
+        std::fprintf(stderr, "\r%*s\r", int(m_shown), "");
+}
+
+// A carriage return and spaces over the rest of the last line, rather than an escape
+// sequence to erase it, which a Windows console would print as it stands.
+void PROGRESS::show(const std::string& line)
+{
+    std::fprintf(stderr, "\r%-*s", int(std::max(line.size(), m_shown)), line.c_str());
+    m_shown = line.size();
 }
 
 void PROGRESS::update(uint64_t done)
@@ -158,14 +157,14 @@ void PROGRESS::update(uint64_t done)
     if (now - m_last < std::chrono::milliseconds(250))
         return;
     m_last = now;
-    m_shown = true;
+    std::string line;
     if (m_total)
-        std::fprintf(stderr, "\r\033[K%s %s: %3d%% (%llu of %llu MB)", m_verb, m_name.c_str(),
-                     int(done * 100 / m_total), (unsigned long long)(done >> 20),
-                     (unsigned long long)(m_total >> 20));
+        string_printf(&line, "%s %s: %3d%% (%llu of %llu MB)", m_verb, m_name.c_str(),
+                      int(done * 100 / m_total), (unsigned long long)(done >> 20),
+                      (unsigned long long)(m_total >> 20));
     else
-        std::fprintf(stderr, "\r\033[K%s %s: %llu MB", m_verb, m_name.c_str(),
-                     (unsigned long long)(done >> 20));
+        string_printf(&line, "%s %s: %llu MB", m_verb, m_name.c_str(), (unsigned long long)(done >> 20));
+    show(line);
 }
 
 } // namespace nuvz

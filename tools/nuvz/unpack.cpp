@@ -10,15 +10,14 @@
 namespace nuvz {
 namespace {
 
-/// Opens `in` (standard input for "-") with `key`. An encrypted file opened without a key
+/// Opens `in` under `name` (see STREAM_NAME) with `key`. An encrypted file opened without a key
 /// is opened again with the key of a password asked on the terminal, when there is one;
 /// standard input cannot be read twice, so it needs its key on the command line. Returns
 /// an exit code, EXIT_OK when the stream is ready.
-int open_input(const std::string& in, KEY key, NUV_ZIFSTREAM& input)
+int open_input(const std::string& in, const STREAM_NAME& name, KEY key, NUV_ZIFSTREAM& input)
 {
-    const char* name = is_standard(in) ? "/dev/stdin" : in.c_str();
     const std::string label = shown(in, "standard input");
-    input.open(name, std::ios_base::binary, key.empty() ? nullptr : key.data(),
+    input.open(name.c_str(), std::ios_base::binary, key.empty() ? nullptr : key.data(),
                key.empty() ? NUV_PASSWORD_KEY_LENGTH : int(key.size()));
     if (input.kind() == NUV_ZSTREAM_KIND_PLAIN && input.is_open()) {
         file_error(label, "not a packed file (no container header); nothing to unpack");
@@ -30,7 +29,7 @@ int open_input(const std::string& in, KEY key, NUV_ZIFSTREAM& input)
         if (password.empty())
             return usage_error("unpack: the password is empty");
         key_from_password(password, &key);
-        input.open(name, std::ios_base::binary, key.data(), int(key.size()));
+        input.open(name.c_str(), std::ios_base::binary, key.data(), int(key.size()));
     }
     if (input.last_error() == NUV_ZSTREAM_NO_KEY) {
         file_error(
@@ -69,9 +68,10 @@ int command_unpack(const std::vector<std::string>& args)
     const std::string& in = parsed.positional[0];
     const std::string& out = parsed.positional[1];
     int status = check_files(in, out);
+    const STREAM_NAME name(in, false);
     NUV_ZIFSTREAM input;
     if (status == EXIT_OK)
-        status = open_input(in, key, input);
+        status = open_input(in, name, key, input);
     if (status != EXIT_OK)
         return status;
 

@@ -1,0 +1,78 @@
+// What nuvz does differently on each platform: arguments and standard streams, file status
+// and removal, the terminal, and names for standard input and output. One source per
+// platform implements it (platform_posix.cpp, platform_windows.cpp).
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace nuvz {
+
+/// The arguments after the program's name, in UTF-8. Readies the process first: standard
+/// input and output carry bytes untranslated, and writing to a reader that went away fails
+/// (exit status 1 and clean-up) instead of ending the process.
+std::vector<std::string> start_process(int argc, char** argv);
+
+/// What the commands need to know of a file.
+struct FILE_STATUS {
+    bool directory = false; ///< A directory.
+    bool regular = false;   ///< A regular file: not a directory, link, device or pipe.
+    uint64_t size = 0;      ///< Bytes of a regular file.
+    uint64_t volume = 0;    ///< The device or volume that holds the file.
+    uint64_t index = 0;     ///< The file's number there: with `volume`, its identity.
+    uint64_t modified = 0;  ///< Last write time, in the finest unit the platform keeps.
+};
+/// Describes `name`, or when `follow_link` is false a link itself rather than its target;
+/// false with errno set when nothing of that name can be found or examined.
+bool file_status(const std::string& name, FILE_STATUS* status, bool follow_link = true);
+/// 0 when the file `name` can be opened for reading, else the errno of why not.
+int read_access_error(const std::string& name);
+/// `error`, the errno of a failed open of `name`, as the messages name it.
+int open_error(const std::string& name, int error);
+/// Removes the file `name`; false when it cannot.
+bool remove_file(const std::string& name);
+/// Readies the removal of `name` by remove_prepared_file(); an empty name for none.
+void prepare_removal(const std::string& name);
+/// Removes the file readied by prepare_removal(), for handlers that end the process and
+/// must not allocate. It may close every file the process has open first.
+void remove_prepared_file();
+
+/// Whether `stream` (stdout or stderr) is a terminal.
+bool is_terminal(std::FILE* stream);
+/// Whether standard output is a regular file opened for appending.
+bool standard_output_appends();
+/// Asks `prompt` on the controlling terminal with echo off and reads one line into
+/// `answer`; false, asking nothing, when the process has no terminal.
+bool ask_on_terminal(const std::string& prompt, std::string* answer);
+/// A stream of its own on standard input, in binary mode, that can be closed without
+/// closing stdin; null with errno set when there is none.
+std::FILE* duplicate_standard_input();
+
+/// The name that the library's file streams open for IN or OUT: the file's own name, or
+/// for "-" a name that reaches standard input or standard output.
+class STREAM_NAME {
+public:
+    /// `name` is IN, or OUT when `output` is true.
+    STREAM_NAME(const std::string& name, bool output);
+    /// finish() when it was not called.
+    ~STREAM_NAME();
+    STREAM_NAME(const STREAM_NAME&) = delete;
+    STREAM_NAME& operator=(const STREAM_NAME&) = delete;
+
+    /// The name to open.
+    const char* c_str() const { return m_name.c_str(); }
+    /// To call once the stream that opened the name is closed: whether every byte written
+    /// reached standard output; false with errno set when not.
+    bool finish();
+
+private:
+    /// Moves the bytes between standard output and the name where the platform needs it.
+    struct RELAY;
+
+    std::string m_name;
+    RELAY* m_relay = nullptr;
+};
+
+} // namespace nuvz

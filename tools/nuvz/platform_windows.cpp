@@ -1,0 +1,442 @@
+// nuvz on Windows: the wide command line, file status by handle, the console, and named
+// pipes that give standard input and output a name the library's streams can open.
+#include "nuvz.h"
+
+#include <host/host_services.h>
+
+#include <windows.h>
+
+#include <sddl.h>
+#include <shellapi.h>
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <memory>
+#include <thread>
+
+namespace nuvz {
+namespace {
+
+std::string utf8_from_wide(const std::wstring& text)
+{
+    const int length = int(text.size());
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+    std::string utf8(size_t(size > 0 ? size : 0), '\0');
+    if (size > 0)
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), length, &utf8[0], size, nullptr, nullptr);
+    return utf8;
+}
+
+std::wstring wide_from_utf8(const std::string& text)
+{
+    const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0);
+    std::wstring wide(size_t(size > 0 ? size : 0), L'\0');
+    if (size > 0)
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), &wide[0], size);
+    return wide;
+}
+
+// The errno that POSIX gives for the Win32 errors a name can meet; EIO for the rest.
+int errno_from_win32(DWORD error)
+{
+    static const struct {
+        DWORD win32;
+        int posix;
+    } s_errors[] = {
+        {ERROR_FILE_NOT_FOUND, ENOENT},
+        {ERROR_PATH_NOT_FOUND, ENOENT},
+        {ERROR_INVALID_NAME, ENOENT},
+        {ERROR_BAD_NETPATH, ENOENT},
+        {ERROR_BAD_NET_NAME, ENOENT},
+        {ERROR_INVALID_DRIVE, ENOENT},
+        {ERROR_ACCESS_DENIED, EACCES},
+        {ERROR_SHARING_VIOLATION, EACCES},
+        {ERROR_FILENAME_EXCED_RANGE, ENAMETOOLONG},
+    };
+    for (const auto& entry : s_errors)
+        if (entry.win32 == error)
+            return entry.posix;
+    return EIO;
+}
+
+HANDLE os_handle(std::FILE* stream)
+{
+    return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+}
+
+bool is_console(HANDLE handle)
+{
+    DWORD mode = 0;
+    return GetConsoleMode(handle, &mode) != 0;
+}
+
+// The console keeps its code page after the process ends: put back the one it had.
+UINT s_console_code_page = 0;
+void restore_console_code_page()
+{
+    SetConsoleOutputCP(s_console_code_page);
+}
+
+// Messages are UTF-8, names included: a console shows them so while nuvz runs.
+void show_utf8_on_console()
+{
+    if (!is_console(os_handle(stderr)) && !is_console(os_handle(stdout)))
+        return;
+    s_console_code_page = GetConsoleOutputCP();
+    if (s_console_code_page != CP_UTF8 && SetConsoleOutputCP(CP_UTF8))
+        std::atexit(restore_console_code_page);
+}
+
+uint64_t join(DWORD high, DWORD low)
+{
+    return (uint64_t(high) << 32) | low;
+}
+
+// Opens `name` for `access` with every sharing mode, directories included; `flags` adds
+// to FILE_FLAG_BACKUP_SEMANTICS. Sets errno when it cannot.
+HANDLE open_name(const std::string& name, DWORD access, DWORD flags)
+{
+    const HANDLE file = CreateFileW(OPENABLE_PATH(name).c_str(), access,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        errno = errno_from_win32(GetLastError());
+    return file;
+}
+
+// A link is a reparse point that stands for another name (a symbolic link or a junction);
+// other reparse points, such as files kept in the cloud, are files of their own.
+bool is_link(HANDLE file, DWORD attributes)
+{
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+           GetFileInformationByHandleEx(file, FileAttributeTagInfo, &tag, sizeof tag) &&
+           IsReparseTagNameSurrogate(tag.ReparseTag);
+}
+
+HANDLE open_console(const wchar_t* name)
+{
+    return CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                       OPEN_EXISTING, 0, nullptr);
+}
+
+bool write_console(HANDLE output, const std::wstring& text)
+{
+    DWORD done = 0;
+    return WriteConsoleW(output, text.data(), DWORD(text.size()), &done, nullptr) && done == text.size();
+}
+
+// One line typed on the console `input`, without its line end.
+std::wstring read_console_line(HANDLE input)
+{
+    std::wstring line;
+    wchar_t piece[256];
+    DWORD done = 0;
+    while (ReadConsoleW(input, piece, 256, &done, nullptr) && done > 0) {
+        line.append(piece, done);
+        if (line.back() == L'\n')
+            break;
+    }
+    while (!line.empty() && (line.back() == L'\n' || line.back() == L'\r'))
+        line.pop_back();
+    return line;
+}
+
+} // namespace
+
+std::vector<std::string> start_process(int, char**)
+{
+    // Packed data and md5's input must cross untranslated; SIGPIPE does not exist here: a
+    // write to a pipe whose reader went away fails by itself.
+    _setmode(_fileno(stdin), _O_BINARY);
+    _setmode(_fileno(stdout), _O_BINARY);
+    show_utf8_on_console();
+    // The narrow argv holds the names in the ANSI code page, which loses characters; the
+    // wide command line has them all. A lone surrogate, which UTF-8 cannot hold, becomes
+    // U+FFFD.
+    int count = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    std::vector<std::string> arguments;
+    for (int i = 1; wide && i < count; ++i)
+        arguments.push_back(utf8_from_wide(wide[i]));
+    LocalFree(wide);
+    return arguments;
+}
+
+bool file_status(const std::string& name, FILE_STATUS* status, bool follow_link)
+{
+    const HANDLE file = open_name(name, FILE_READ_ATTRIBUTES, follow_link ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool known = GetFileInformationByHandle(file, &info);
+    if (known) {
+        status->directory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        status->regular = !status->directory && GetFileType(file) == FILE_TYPE_DISK &&
+                          !is_link(file, info.dwFileAttributes);
+        status->size = status->regular ? join(info.nFileSizeHigh, info.nFileSizeLow) : 0;
+        status->volume = info.dwVolumeSerialNumber;
+        status->index = join(info.nFileIndexHigh, info.nFileIndexLow);
+        status->modified = join(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime);
+    } else {
+        errno = errno_from_win32(GetLastError());
+    }
+    CloseHandle(file);
+    return known;
+}
+
+int read_access_error(const std::string& name)
+{
+    const HANDLE file = open_name(name, GENERIC_READ, 0);
+    if (file == INVALID_HANDLE_VALUE)
+        return errno;
+    CloseHandle(file);
+    return 0;
+}
+
+// Windows refuses to open a directory as a file with "access denied"; POSIX and the
+// messages say what it is.
+int open_error(const std::string& name, int error)
+{
+    FILE_STATUS status;
+    return error == EACCES && file_status(name, &status) && status.directory ? EISDIR : error;
+}
+
+bool remove_file(const std::string& name)
+{
+    return DeleteFileW(OPENABLE_PATH(name).c_str()) != 0;
+}
+
+namespace {
+// Built beforehand: the handlers that remove the file may not allocate.
+std::unique_ptr<OPENABLE_PATH> s_prepared_removal;
+} // namespace
+
+void prepare_removal(const std::string& name)
+{
+    s_prepared_removal.reset(name.empty() ? nullptr : new OPENABLE_PATH(name));
+}
+
+// Windows cannot delete a file that is still open, and the stream writing it is in the
+// middle of failing: closing every stream of the C runtime releases the file first.
+void remove_prepared_file()
+{
+    if (!s_prepared_removal)
+        return;
+    _fcloseall();
+    DeleteFileW(s_prepared_removal->c_str());
+}
+
+// The console, not _isatty: that also answers true for NUL and other character devices.
+bool is_terminal(std::FILE* stream)
+{
+    return is_console(os_handle(stream));
+}
+
+// pack refuses an appending standard output on POSIX because it reopens /dev/stdout and so
+// would cut the file. Here the packed data goes through the inherited handle at its own
+// position (STREAM_NAME), which cuts nothing, and cmd's ">>" opens no append mode that
+// could be asked for anyway: nothing to refuse.
+bool standard_output_appends()
+{
+    return false;
+}
+
+bool ask_on_terminal(const std::string& prompt, std::string* answer)
+{
+    const HANDLE input = open_console(L"CONIN$");
+    const HANDLE output = open_console(L"CONOUT$");
+    DWORD saved = 0;
+    bool written = false;
+    if (input != INVALID_HANDLE_VALUE && output != INVALID_HANDLE_VALUE && GetConsoleMode(input, &saved) &&
+        is_console(output)) {
+        SetConsoleMode(input,
+                       (saved | ENABLE_LINE_INPUT | ENABLE_PROCESSED_INPUT) & ~DWORD(ENABLE_ECHO_INPUT));
+        written = write_console(output, wide_from_utf8(prompt));
+        *answer = utf8_from_wide(read_console_line(input));
+        written = write_console(output, L"\r\n") && written;
+        SetConsoleMode(input, saved);
+    }
+    for (HANDLE handle : {input, output})
+        if (handle != INVALID_HANDLE_VALUE)
+            CloseHandle(handle);
+    return written;
+}
+
+std::FILE* duplicate_standard_input()
+{
+    const int descriptor = _dup(_fileno(stdin));
+    if (descriptor < 0)
+        return nullptr;
+    _setmode(descriptor, _O_BINARY);
+    std::FILE* input = _fdopen(descriptor, "rb");
+    if (!input)
+        _close(descriptor);
+    return input;
+}
+
+namespace {
+
+const DWORD PIPE_BUFFER = 1 << 16;
+
+// Only this user may open the pipes: they carry the packed file, or what arrives on
+// standard input. Made once and kept for the life of the process, since the input relay
+// may still create pipes while the process ends.
+SECURITY_ATTRIBUTES make_owner_only()
+{
+    SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return attributes;
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::vector<unsigned char> user(size);
+    wchar_t* sid = nullptr;
+    if (size && GetTokenInformation(token, TokenUser, user.data(), size, &size) &&
+        ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &sid)) {
+        const std::wstring text = L"D:P(A;;GA;;;" + std::wstring(sid) + L")";
+        ConvertStringSecurityDescriptorToSecurityDescriptorW(text.c_str(), SDDL_REVISION_1,
+                                                             &attributes.lpSecurityDescriptor, nullptr);
+        LocalFree(sid);
+    }
+    CloseHandle(token);
+    return attributes;
+}
+
+// The server end of a new instance of the pipe `name`, or INVALID_HANDLE_VALUE. `first`
+// makes sure no other process created the name before.
+HANDLE create_pipe(const std::wstring& name, DWORD direction, bool first)
+{
+    static SECURITY_ATTRIBUTES s_owner_only = make_owner_only();
+    if (!s_owner_only.lpSecurityDescriptor) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    return CreateNamedPipeW(name.c_str(), direction | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0),
+                            PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
+                            PIPE_UNLIMITED_INSTANCES, PIPE_BUFFER, PIPE_BUFFER, 0, &s_owner_only);
+}
+
+// Waits for the other end to open the pipe; true once it has.
+bool connect(HANDLE pipe)
+{
+    return ConnectNamedPipe(pipe, nullptr) || GetLastError() == ERROR_PIPE_CONNECTED;
+}
+
+bool write_all(HANDLE target, const char* bytes, DWORD size)
+{
+    DWORD put = 0;
+    for (; size > 0; bytes += put, size -= put)
+        if (!WriteFile(target, bytes, size, &put, nullptr))
+            return false;
+    return true;
+}
+
+// Copies standard input into the pipe `name`, to one reader after another: what a reader
+// that stops early did not take goes to the next, as with a /dev/stdin opened again (the
+// library opens standard input a second time for a file that is not packed). After the end
+// of the input each reader gets the end at once. Runs until the process ends.
+void relay_input(const std::wstring& name, HANDLE pipe)
+{
+    const HANDLE source = os_handle(stdin);
+    std::vector<char> buffer(PIPE_BUFFER);
+    DWORD held = 0, offset = 0;
+    bool ended = false;
+    while (pipe != INVALID_HANDLE_VALUE) {
+        const bool connected = connect(pipe);
+        const HANDLE next = create_pipe(name, PIPE_ACCESS_OUTBOUND, false);
+        while (connected) {
+            if (held == 0 && !ended) {
+                ended = !ReadFile(source, buffer.data(), PIPE_BUFFER, &held, nullptr) || held == 0;
+                offset = 0;
+            }
+            DWORD put = 0;
+            if (held == 0 || !WriteFile(pipe, buffer.data() + offset, held, &put, nullptr))
+                break;
+            offset += put;
+            held -= put;
+        }
+        if (connected && held == 0)
+            FlushFileBuffers(pipe); // the reader takes the rest before the end
+        CloseHandle(pipe);
+        pipe = next;
+    }
+}
+
+} // namespace
+
+// Copies what the writer puts into the pipe to standard output, until the writer closes
+// its end. When standard output refuses, it closes the pipe, so the writer's next write
+// fails too, as a write to a pipe without reader does on POSIX.
+struct STREAM_NAME::RELAY {
+    RELAY(const std::wstring& pipe_name, HANDLE server)
+        : name(pipe_name), pipe(server), thread(&RELAY::run, this)
+    {
+    }
+
+    std::wstring name;
+    HANDLE pipe;
+    bool delivered = true;
+    std::thread thread; // last: it starts once the rest is in place
+
+    void run()
+    {
+        const HANDLE target = os_handle(stdout);
+        std::vector<char> buffer(PIPE_BUFFER);
+        DWORD got = 0;
+        if (connect(pipe))
+            while (delivered && ReadFile(pipe, buffer.data(), PIPE_BUFFER, &got, nullptr))
+                delivered = write_all(target, buffer.data(), got);
+        CloseHandle(pipe);
+    }
+};
+
+// Standard input and output have no names here: each gets a pipe of this process, which a
+// thread joins to the inherited handle.
+STREAM_NAME::STREAM_NAME(const std::string& name, bool output) : m_name(name)
+{
+    if (!is_standard(name))
+        return;
+    const std::wstring pipe_name =
+        L"\\\\.\\pipe\\nuvz-" + std::to_wstring(GetCurrentProcessId()) + (output ? L"-out" : L"-in");
+    const HANDLE pipe = create_pipe(pipe_name, output ? PIPE_ACCESS_INBOUND : PIPE_ACCESS_OUTBOUND, true);
+    if (pipe == INVALID_HANDLE_VALUE) {
+        m_name.clear(); // opens nothing
+        return;
+    }
+    m_name = utf8_from_wide(pipe_name);
+    if (output) {
+        m_relay = new RELAY(pipe_name, pipe);
+    } else {
+        std::thread(relay_input, pipe_name, pipe).detach();
+    }
+}
+
+STREAM_NAME::~STREAM_NAME()
+{
+    finish();
+    delete m_relay;
+}
+
+bool STREAM_NAME::finish()
+{
+    if (!m_relay)
+        return true;
+    if (m_relay->thread.joinable()) {
+        // A writer that never opened the pipe leaves the relay waiting for one: be that
+        // writer, with nothing to write.
+        const HANDLE writer =
+            CreateFileW(m_relay->name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (writer != INVALID_HANDLE_VALUE)
+            CloseHandle(writer);
+        m_relay->thread.join();
+    }
+    if (!m_relay->delivered)
+        errno = EPIPE;
+    return m_relay->delivered;
+}
+
+} // namespace nuvz
