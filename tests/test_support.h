@@ -1,17 +1,14 @@
-// Helpers shared by the test programs: a private temporary directory, whole-file reads and
-// writes, test data, hex bytes, captured debug lines and a byte-string comparison that
-// does not print megabytes.
+// Helpers shared by the test programs: what differs between the platforms, a private
+// temporary directory, whole-file reads and writes, test data, hex bytes, captured debug lines and a
+// byte-string comparison that does not print megabytes.
 #pragma once
 
 #include <host/host_services.h>
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -22,82 +19,222 @@
 #include <utility>
 #include <vector>
 
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN // windows.h without macros such as ERROR, min and max
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#define NOGDI
+#include <io.h>
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
+
 namespace test_support {
 
+// What differs between Windows and POSIX systems, kept here so that the tests stay portable.
+#ifdef _WIN32
+constexpr bool WINDOWS = true;
+/// Sets an environment variable; an empty value removes it, as Windows has no empty ones.
+inline void set_env(const char* name, const char* value)
+{
+    _putenv_s(name, value);
+}
+inline void unset_env(const char* name)
+{
+    _putenv_s(name, "");
+}
+/// How a death test sees abort(): Windows ends the process with exit status 3.
+inline auto aborted()
+{
+    return ::testing::ExitedWithCode(3);
+}
+/// Whether the C runtime's descriptor `fd` is open.
+inline bool fd_is_open(int fd)
+{
+    return _get_osfhandle(fd) != -1;
+}
+
+/// Removes a tree of any depth: the C runtime's directory reading stops at 260 characters,
+/// so the names are listed here, in the \\?\ form that has no such limit.
+inline void remove_tree(const std::filesystem::path& path)
+{
+    const std::wstring top = L"\\\\?\\" + std::filesystem::absolute(path).wstring();
+    std::vector<std::wstring> directories = {top};
+    for (size_t i = 0; i < directories.size(); ++i) { // every directory, parents first
+        WIN32_FIND_DATAW found;
+        const HANDLE find = FindFirstFileW((directories[i] + L"\\*").c_str(), &found);
+        for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &found)) {
+            const std::wstring name = found.cFileName, child = directories[i] + L"\\" + name;
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                DeleteFileW(child.c_str());
+            else if (name != L"." && name != L"..")
+                directories.push_back(child);
+        }
+        if (find != INVALID_HANDLE_VALUE)
+            FindClose(find);
+    }
+    while (!directories.empty()) { // children first
+        RemoveDirectoryW(directories.back().c_str());
+        directories.pop_back();
+    }
+}
+
+/// `size` bytes of 'a' and then zeros, readable, without the memory: one block of 'a' mapped
+/// again and again (`size` a multiple of 1 MiB).
+class REPEATED_TEXT {
+public:
+    explicit REPEATED_TEXT(size_t size) : m_size(size)
+    {
+        m_section = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, BLOCK, nullptr);
+        // Find room for all of it, then map into that room (nothing else takes it meanwhile).
+        m_text = static_cast<char*>(VirtualAlloc(nullptr, size + ZEROS, MEM_RESERVE, PAGE_NOACCESS));
+        VirtualFree(m_text, 0, MEM_RELEASE);
+        for (size_t at = 0; at < size; at += BLOCK)
+            if (!MapViewOfFileEx(m_section, FILE_MAP_WRITE, 0, 0, BLOCK, m_text + at))
+                std::abort();
+        if (!VirtualAlloc(m_text + size, ZEROS, MEM_RESERVE | MEM_COMMIT, PAGE_READONLY))
+            std::abort();
+        std::fill_n(m_text, BLOCK, 'a');
+    }
+    ~REPEATED_TEXT()
+    {
+        for (size_t at = 0; at < m_size; at += BLOCK)
+            UnmapViewOfFile(m_text + at);
+        VirtualFree(m_text + m_size, 0, MEM_RELEASE);
+        CloseHandle(m_section);
+    }
+    const char* data() const { return m_text; }
+
+private:
+    static constexpr size_t BLOCK = 1 << 20, ZEROS = 1 << 16; // whole allocation units
+    size_t m_size;
+    HANDLE m_section;
+    char* m_text;
+};
+#else
+constexpr bool WINDOWS = false;
+inline void set_env(const char* name, const char* value)
+{
+    setenv(name, value, 1);
+}
+inline void unset_env(const char* name)
+{
+    unsetenv(name);
+}
+inline auto aborted()
+{
+    return ::testing::KilledBySignal(SIGABRT);
+}
+inline bool fd_is_open(int fd)
+{
+    return fcntl(fd, F_GETFD) != -1;
+}
+/// Removes a tree of any depth (the standard library removes by descriptor here).
+inline void remove_tree(const std::filesystem::path& path)
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+}
+
+class REPEATED_TEXT {
+public:
+    explicit REPEATED_TEXT(size_t size) : m_size(size), m_fd(memfd_create("a", 0))
+    {
+        m_text =
+            static_cast<char*>(mmap(nullptr, size + 4096, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+        if (ftruncate(m_fd, BLOCK) != 0 || m_text == MAP_FAILED)
+            std::abort();
+        for (size_t at = 0; at < size; at += BLOCK)
+            if (mmap(m_text + at, BLOCK, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, m_fd, 0) ==
+                MAP_FAILED)
+                std::abort();
+        std::fill_n(m_text, BLOCK, 'a');
+    }
+    ~REPEATED_TEXT()
+    {
+        munmap(m_text, m_size + 4096);
+        close(m_fd);
+    }
+    const char* data() const { return m_text; }
+
+private:
+    static constexpr size_t BLOCK = 1 << 20;
+    size_t m_size;
+    int m_fd;
+    char* m_text;
+};
+#endif
+
 /// A directory of its own under the temporary directory, removed with everything in it
-/// when the object goes: tests never write outside it.
+/// when the object goes: tests never write outside it. A death-test child that runs the
+/// test again from its start (always so on Windows) takes over its parent's directory, which
+/// it could not remove as it ends by abort().
 class TEMP_DIR {
 public:
     TEMP_DIR()
     {
-        std::string pattern = (std::filesystem::temp_directory_path() / "nuv_test_XXXXXX").string();
-        if (!mkdtemp(pattern.data())) {
-            std::perror("mkdtemp"); // no fallback to a directory this test did not create
-            std::abort();
+        const char* parent = std::getenv("NUV_TEST_DIR");
+        if (::testing::internal::InDeathTestChild() && parent) {
+            m_path = std::filesystem::u8path(parent);
+            return;
         }
-        m_path = pattern;
+        std::random_device random;
+        do
+            m_path = std::filesystem::temp_directory_path() / ("nuv_test_" + std::to_string(random()));
+        while (!std::filesystem::create_directory(m_path));
+        set_env("NUV_TEST_DIR", m_path.u8string().c_str());
+        m_owner = true;
     }
     ~TEMP_DIR()
     {
-        const int fd = ::open(m_path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd >= 0)
-            remove_below(fd);
-        ::rmdir(m_path.c_str());
+        if (m_owner)
+            remove_tree(m_path), unset_env("NUV_TEST_DIR");
     }
     TEMP_DIR(const TEMP_DIR&) = delete;
     TEMP_DIR& operator=(const TEMP_DIR&) = delete;
 
     /// The directory.
     const std::filesystem::path& path() const { return m_path; }
-    /// `name` inside it, as a string for the library's const char* parameters.
-    std::string file(const std::string& name) const { return (m_path / name).string(); }
-
-private:
-    // Removes everything in the directory `fd` and closes it. Works by descriptor, so trees
-    // deeper than PATH_MAX go too.
-    static void remove_below(int fd)
+    /// `name` (UTF-8) inside it, as UTF-8 for the library's const char* parameters.
+    std::string file(const std::string& name) const
     {
-        DIR* directory = ::fdopendir(fd);
-        while (const dirent* entry = directory ? ::readdir(directory) : nullptr) {
-            const std::string name = entry->d_name;
-            if (name == "." || name == "..")
-                continue;
-            const int child = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            if (child >= 0)
-                remove_below(child);
-            ::unlinkat(fd, name.c_str(), child >= 0 ? AT_REMOVEDIR : 0);
-        }
-        directory ? ::closedir(directory) : ::close(fd);
+        return (m_path / std::filesystem::u8path(name)).u8string();
     }
 
+private:
     std::filesystem::path m_path;
+    bool m_owner = false;
 };
 
 /// Makes a chain of `count` directories with 200-character names below `base`, one at a
 /// time (beyond PATH_MAX from 21 on, though each name stays within NAME_MAX), and returns
-/// its path relative to `base`, starting with "./". Each mkdir goes through the host's
-/// OPENABLE_PATH, which the long-name tests then check from the other side.
+/// its path relative to `base`, starting with "./". Each directory is made through the
+/// host's OPENABLE_PATH, which the long-name tests then check from the other side.
 inline std::string make_deep_directories(const std::filesystem::path& base, int count)
 {
     std::string deep = ".";
     for (int i = 0; i < count; ++i) {
         deep += "/" + std::string(200, char('a' + i % 26));
-        ::mkdir(OPENABLE_PATH((base / deep).string()).c_str(), 0700);
+        std::filesystem::create_directory(OPENABLE_PATH((base / deep).u8string()).c_str());
     }
     return deep;
 }
 
 /// The whole content of a file; empty when it cannot be read.
-inline std::string read_file(const std::filesystem::path& path)
+inline std::string read_file(const std::string& utf8_path)
 {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(std::filesystem::u8path(utf8_path), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 /// Replaces the content of a file.
-inline void write_file(const std::filesystem::path& path, const std::string& bytes)
+inline void write_file(const std::string& utf8_path, const std::string& bytes)
 {
-    std::ofstream out(path, std::ios::binary);
+    std::ofstream out(std::filesystem::u8path(utf8_path), std::ios::binary);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
