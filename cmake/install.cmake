@@ -20,3 +20,12 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/nuv_toolkitConfig.cmake
 
 configure_file(cmake/nuv_toolkit.pc.in ${CMAKE_CURRENT_BINARY_DIR}/nuv_toolkit.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/nuv_toolkit.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+
+# Windows: `cpack` makes a zip of the same tree (DLL, import library, headers, CMake
+# package, nuvz.exe and the runtime DLLs they need).
+if(WIN32)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_FILE_NAME ${PROJECT_NAME}-${PROJECT_VERSION}-win64)
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+  include(CPack)
+endif()

@@ -1,14 +1,16 @@
 // Host services: the small runtime layer the library calls for error reporting,
 // configuration, diagnostics, timing, memory figures and path resolution.
 //
-// On Linux:
+// On Linux and on Windows alike:
 // - internal errors print one line on stderr and abort(), unless the program installed a
-//   handler of its own;
+//   handler of its own (abort() ends a Windows process with exit status 3);
 // - configuration answers come from NUV_CONFIG ("name" or "name=1|0|on|off|true|false",
 //   comma separated);
 // - debug lines go to stderr as "[TAG] text";
 // - the project output directory is NUV_OUTPUT_DIR, else the current directory, always
-//   ending in '/'.
+//   ending in a separator;
+// - names are UTF-8; on Windows every file is opened by its full UTF-16 name in the long
+//   "\\?\" form, so neither the ANSI code page nor MAX_PATH limits them.
 // The host_test namespace at the end lets tests replace configuration answers, capture
 // debug lines and substitute stopwatch and memory figures in-process.
 #pragma once
@@ -46,11 +48,10 @@ NUV_EXPORT TENVIK_BOOL config_is_on(const std::string& key, bool default_value);
 NUV_EXPORT bool debug_message_v(const char* tag, const char* format, va_list args);
 
 /// Variadic form of debug_message_v.
-NUV_EXPORT bool debug_message(const char* tag, const char* format, ...) __attribute__((format(printf, 2, 3)));
+NUV_EXPORT bool debug_message(const char* tag, const char* format, ...) NUV_PRINTF_FORMAT(2, 3);
 
 /// printf into `*out`, replacing its content.
-NUV_EXPORT void string_printf(std::string* out, const char* format, ...)
-    __attribute__((format(printf, 2, 3)));
+NUV_EXPORT void string_printf(std::string* out, const char* format, ...) NUV_PRINTF_FORMAT(2, 3);
 
 /// Called when memory the library needs cannot be had; does not return.
 [[noreturn]] NUV_EXPORT void out_of_memory_handler();
@@ -88,42 +89,62 @@ private:
     double m_stop[3];
 };
 
-/// Allocator statistics; only memory_in_use is filled on Linux.
+/// Allocator statistics; only memory_in_use is filled.
 struct MEMORY_BASE_STATS {
-    uint64_t memory_allocated_total; ///< Not tracked on Linux: 0.
-    uint64_t memory_in_use;          ///< Bytes the allocator has handed out and not freed.
-    uint64_t memory_peak;            ///< Not tracked on Linux: 0.
+    uint64_t memory_allocated_total; ///< Not tracked: 0.
+    /// Linux: bytes the allocator has handed out and not freed. Windows: the process's
+    /// private bytes, since its C runtime keeps no cheap count of bytes handed out.
+    uint64_t memory_in_use;
+    uint64_t memory_peak; ///< Not tracked: 0.
 };
 
 /// Current allocator statistics of the process.
 NUV_EXPORT MEMORY_BASE_STATS memory_global_current();
 
-/// Virtual size of the process in bytes.
+/// Virtual memory the process uses, in bytes (Windows: total minus available virtual
+/// address space).
 NUV_EXPORT uint64_t memory_process_virtual_used();
 
-/// Directory for the library's output files: NUV_OUTPUT_DIR when set and not empty, else
-/// the current directory, always ending in '/' (one is added when the setting lacks it). The text stays valid
-/// until the next call.
+/// Directory for the library's output files (UTF-8): NUV_OUTPUT_DIR when set and not
+/// empty, else the current directory, always ending in a separator: a setting that ends in
+/// one ('/', or a backslash on Windows) is kept, otherwise the platform's own is added. The text
+/// stays valid until the next call.
 NUV_EXPORT const char* get_project_output_directory();
 
 namespace FILE_SYSTEM {
-/// Opens a file by its full path, however long (see OPENABLE_PATH); null on failure.
+/// Opens a file by its full path, however long (see OPENABLE_PATH); null on failure. The
+/// mode is fopen's; on Windows a mode without 'b' translates line ends.
 NUV_EXPORT FILE* fopen(const char* path, const char* mode);
 } // namespace FILE_SYSTEM
 
-/// The absolute, lexically normalised form of `path` as a wide string. Bytes that are not
-/// valid UTF-8 are kept (mapped to U+DC80..U+DCFF) so that every name round-trips.
+/// The full form of the UTF-8 name `path`, in wide characters. Bytes that are not valid
+/// UTF-8 are kept (mapped to U+DC80..U+DCFF) so that every name round-trips.
+/// - Linux (UTF-32): the absolute, lexically normalised path: "/a/b/../c" -> L"/a/c".
+/// - Windows (UTF-16, surrogate pairs above U+FFFF): GetFullPathNameW's answer ('/'
+///   becomes a backslash, "." and ".." resolved) in the long form, written here as the
+///   characters themselves: C:/d/../f -> \\?\C:\f, \\srv\share\f -> \\?\UNC\srv\share\f; a
+///   name already in the \\?\ form is kept as it is.
 NUV_EXPORT std::wstring get_unc_full_path(const char* path);
 
-/// Converts a path from get_unc_full_path back to the platform's narrow encoding.
+/// Converts a path from get_unc_full_path back to UTF-8, the narrow encoding of names on
+/// every platform.
 NUV_EXPORT std::string narrow_platform_path(const std::wstring& path);
 
-/// A name that the platform's open() accepts for `path`, however long the path is. A path
-/// shorter than PATH_MAX is used as it stands. A longer one is opened directory by
-/// directory, each name within NAME_MAX, and named "/proc/self/fd/N/LAST": N is a
-/// descriptor of the directory that holds the last name, kept open while the object
-/// lives. When a directory on the way cannot be opened, the path is used as it stands, so
-/// that opening it fails as it would have.
+/// The character type of names the platform's own open calls take: wchar_t on Windows
+/// (_wfopen, CreateFileW), char elsewhere (open, fopen).
+#if defined(_WIN32)
+typedef wchar_t NUV_PATH_CHAR;
+#else
+typedef char NUV_PATH_CHAR;
+#endif
+
+/// The full name (see get_unc_full_path) under which the platform opens the UTF-8 name
+/// `path`, however long it is. Windows: the long \\?\ form, which MAX_PATH does not
+/// limit. Elsewhere: a path shorter than PATH_MAX is used as it stands; a longer one is
+/// opened directory by directory, each name within NAME_MAX, and named
+/// "/proc/self/fd/N/LAST": N is a descriptor of the directory that holds the last name,
+/// kept open while the object lives. When a directory on the way cannot be opened, the
+/// path is used as it stands, so that opening it fails as it would have.
 class NUV_EXPORT OPENABLE_PATH {
 public:
     /// Resolves `path`, opening its directories when it is too long for open().
@@ -133,12 +154,12 @@ public:
     OPENABLE_PATH(const OPENABLE_PATH&) = delete;
     OPENABLE_PATH& operator=(const OPENABLE_PATH&) = delete;
 
-    /// The name to pass to open() or fopen().
-    const char* c_str() const { return m_name.c_str(); }
+    /// The name to pass to the platform's open calls, or to a standard file buffer.
+    const NUV_PATH_CHAR* c_str() const { return m_name.c_str(); }
 
 private:
-    std::string m_name;
-    int m_directory;
+    std::basic_string<NUV_PATH_CHAR> m_name;
+    int m_directory; ///< POSIX: the descriptor behind a "/proc/self/fd" name, or -1.
 };
 
 /// Registration of a library with the host's memory service, for the object's lifetime.

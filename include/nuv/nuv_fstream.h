@@ -1,9 +1,10 @@
 // File streams that open every file by its full path.
 //
 // std::tenvik_ifstream and std::tenvik_ofstream are the standard narrow file streams with
-// one change: open() resolves the name with get_unc_full_path() and opens the file by
-// that full path, whatever form the caller's name had and however long the path is (see
-// OPENABLE_PATH). Everything else is inherited.
+// one change: open() resolves the UTF-8 name with get_unc_full_path() and opens the file
+// by that full path, whatever form the caller's name had and however long the path is
+// (see OPENABLE_PATH; on Windows the standard file buffer's wide-name open). Everything
+// else is inherited.
 #pragma once
 
 #include <host/host_services.h>
@@ -20,7 +21,7 @@ template <class STREAM> void open_full_path(STREAM& stream, const char* filename
 {
     if (stream.rdbuf()->is_open())
         return;
-    const OPENABLE_PATH path(narrow_platform_path(get_unc_full_path(filename)));
+    const OPENABLE_PATH path(filename ? filename : "");
     if (stream.rdbuf()->open(path.c_str(), mode))
         stream.clear();
     else

@@ -43,7 +43,7 @@ protected:
     void write_data(uint64_t vmem_end, uint64_t mem_end, double cpu_time, double wc_time,
                     double child_cpu_time, double child_wc_time, int depth);
     /// Sends one debug line built from `format` under the tag m_subsystem.
-    bool print_debug_msg(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    bool print_debug_msg(const char* format, ...) NUV_PRINTF_FORMAT(2, 3);
 
     STOPWATCH m_stopwatch;   ///< Constructed with (false, 7); started only when a time is measured.
     bool m_enabled;          ///< Reports at destruction while set.

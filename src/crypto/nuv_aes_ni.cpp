@@ -3,6 +3,8 @@
 // blocks (ECB, CBC decryption) go through the rounds eight at a time to hide latency.
 #include "nuv_aes_kernels.h"
 
+#include "../host/host_cpu.h"
+
 #include <immintrin.h>
 
 #include <cstdint>
@@ -174,8 +176,7 @@ namespace nuv_aes_kernels {
 
 bool accelerated_available()
 {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("aes") && __builtin_cpu_supports("sse4.1");
+    return host_cpu::has_aes_ni();
 }
 
 const KERNELS s_accelerated = {encrypt_blocks, decrypt_blocks, cbc_encrypt, cbc_decrypt, cfb1};

@@ -4,7 +4,8 @@
 // 128-bit kernels, which therefore stay in use on every processor that has these.
 #include "nuv_aes_kernels.h"
 
-#include <cpuid.h>
+#include "../host/host_cpu.h"
+
 #include <immintrin.h>
 
 #define NUV_AES_WIDE __attribute__((target("vaes,avx512f")))
@@ -83,12 +84,7 @@ namespace nuv_aes_kernels {
 
 bool wide_available()
 {
-    __builtin_cpu_init();
-    // VAES from the CPUID leaf itself (not every compiler's builtin knows its name); the
-    // builtin's AVX-512 answer also says whether the system saves the wide registers.
-    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-    const bool vaes = __get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) && (ecx & bit_VAES) != 0;
-    return vaes && accelerated_available() && __builtin_cpu_supports("avx512f");
+    return host_cpu::has_vaes512();
 }
 
 void wide_encrypt_blocks(const unsigned char* round_keys, int rounds, const unsigned char* input, int blocks,

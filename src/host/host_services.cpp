@@ -1,24 +1,17 @@
-// Linux implementation of the host services.
+// The host services every platform shares: internal errors, configuration, debug lines,
+// strings, the stopwatch, paths as UTF-8 and the test substitutes. What differs by
+// platform sits behind host_platform.h (host_posix.cpp, host_windows.cpp).
 #include <host/host_services.h>
 
-#include <fcntl.h>
-#include <malloc.h>
-#include <sys/resource.h>
-#include <unistd.h>
+#include "host_platform.h"
 
 #include <atomic>
-#include <climits>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <map>
 #include <vector>
-
-#if defined(__SANITIZE_ADDRESS__)
-// From the sanitizer runtime's allocator interface (its header is not always installed).
-extern "C" size_t __sanitizer_get_current_allocated_bytes();
-#endif
 
 namespace {
 
@@ -73,22 +66,6 @@ bool find_in_config_list(const std::string& list, const std::string& key, bool* 
     return false;
 }
 
-// Bytes handed out by the allocator in use: glibc's malloc, or the sanitizer's own.
-uint64_t allocator_bytes_in_use()
-{
-#if defined(__SANITIZE_ADDRESS__)
-    return __sanitizer_get_current_allocated_bytes();
-#else
-    struct mallinfo2 info = mallinfo2();
-    return info.uordblks + info.hblkhd;
-#endif
-}
-
-double seconds(const timeval& tv)
-{
-    return static_cast<double>(tv.tv_sec) + static_cast<double>(tv.tv_usec) * 1e-6;
-}
-
 // Current reading of one stopwatch kind (1 wall clock, 2 user CPU, 4 system CPU).
 double read_clock(int kind)
 {
@@ -99,9 +76,7 @@ double read_clock(int kind)
         auto now = std::chrono::steady_clock::now().time_since_epoch();
         return std::chrono::duration<double>(now).count();
     }
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return kind == 2 ? seconds(usage.ru_utime) : seconds(usage.ru_stime);
+    return host_platform::cpu_seconds(kind);
 }
 
 const int s_clock_kinds[3] = {1, 2, 4};
@@ -161,6 +136,29 @@ size_t decode_utf8(const std::string& s, size_t i, uint32_t* c)
     return 0;
 }
 
+// Whether wchar_t holds UTF-16 code units (Windows) rather than whole code points.
+constexpr bool s_wide_is_utf16 = sizeof(wchar_t) == 2;
+
+// Appends code point `c` in wide characters: a surrogate pair above U+FFFF in UTF-16.
+void append_wide(std::wstring* out, uint32_t c)
+{
+    if (s_wide_is_utf16 && c >= 0x10000) {
+        out->push_back(static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10)));
+        out->push_back(static_cast<wchar_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+    } else {
+        out->push_back(static_cast<wchar_t>(c));
+    }
+}
+
+// Whether text[i] and text[i + 1] are the two halves of one UTF-16 surrogate pair.
+bool is_surrogate_pair(const std::wstring& text, size_t i)
+{
+    if (!s_wide_is_utf16 || i + 1 >= text.size())
+        return false;
+    const uint32_t high = static_cast<uint32_t>(text[i]), low = static_cast<uint32_t>(text[i + 1]);
+    return high >= 0xD800 && high <= 0xDBFF && low >= 0xDC00 && low <= 0xDFFF;
+}
+
 } // namespace
 
 namespace {
@@ -188,9 +186,9 @@ TENVIK_BOOL config_is_on(const std::string& key, bool default_value)
     auto it = config.find(key);
     if (it != config.end())
         return it->second;
-    const char* list = std::getenv("NUV_CONFIG");
+    std::string list;
     bool value = default_value;
-    if (list && find_in_config_list(list, key, &value))
+    if (host_platform::environment("NUV_CONFIG", &list) && find_in_config_list(list, key, &value))
         return value;
     return default_value;
 }
@@ -322,100 +320,61 @@ MEMORY_BASE_STATS memory_global_current()
 {
     MEMORY_BASE_STATS stats{};
     const auto& in_use = overrides().in_use;
-    stats.memory_in_use = in_use ? in_use() : allocator_bytes_in_use();
+    stats.memory_in_use = in_use ? in_use() : host_platform::memory_in_use();
     return stats;
 }
 
 uint64_t memory_process_virtual_used()
 {
     const auto& virtual_used = overrides().virtual_used;
-    if (virtual_used)
-        return virtual_used();
-    FILE* statm = std::fopen("/proc/self/statm", "r");
-    if (!statm)
-        return 0;
-    unsigned long long pages = 0;
-    int fields = std::fscanf(statm, "%llu", &pages);
-    std::fclose(statm);
-    return fields == 1 ? pages * static_cast<uint64_t>(sysconf(_SC_PAGESIZE)) : 0;
+    return virtual_used ? virtual_used() : host_platform::virtual_memory_used();
 }
 
 const char* get_project_output_directory()
 {
     static std::string s_directory;
-    const char* setting = std::getenv("NUV_OUTPUT_DIR");
-    if (setting && *setting) {
-        s_directory = setting;
-    } else {
+    if (!host_platform::environment("NUV_OUTPUT_DIR", &s_directory) || s_directory.empty()) {
         std::error_code error;
-        s_directory = std::filesystem::current_path(error).string();
+        s_directory = std::filesystem::current_path(error).u8string();
     }
-    if (s_directory.empty() || s_directory.back() != '/')
-        s_directory += '/';
+    if (s_directory.empty() || !host_platform::is_separator(s_directory.back()))
+        s_directory += static_cast<char>(std::filesystem::path::preferred_separator);
     return s_directory.c_str();
-}
-
-FILE* FILE_SYSTEM::fopen(const char* path, const char* mode)
-{
-    const OPENABLE_PATH name(path);
-    return std::fopen(name.c_str(), mode);
-}
-
-OPENABLE_PATH::OPENABLE_PATH(const std::string& path) : m_name(path), m_directory(-1)
-{
-    const size_t last_slash = path.rfind('/');
-    if (path.size() < PATH_MAX || last_slash == std::string::npos || last_slash + 1 == path.size())
-        return;
-    int directory = ::open(path[0] == '/' ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
-    for (size_t begin = 0; directory >= 0 && begin < last_slash;) {
-        const size_t end = path.find('/', begin);
-        const std::string name = path.substr(begin, end - begin);
-        begin = end + 1;
-        if (name.empty())
-            continue;
-        const int next = ::openat(directory, name.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-        ::close(directory);
-        directory = next;
-    }
-    if (directory < 0)
-        return;
-    m_directory = directory;
-    m_name = "/proc/self/fd/" + std::to_string(directory) + path.substr(last_slash);
-}
-
-OPENABLE_PATH::~OPENABLE_PATH()
-{
-    if (m_directory >= 0)
-        ::close(m_directory);
 }
 
 std::wstring get_unc_full_path(const char* path)
 {
-    std::filesystem::path full(path ? path : "");
-    std::error_code error;
-    std::filesystem::path absolute = std::filesystem::absolute(full, error);
-    if (!error)
-        full = absolute;
-    std::string narrow = full.lexically_normal().string();
+    return host_platform::full_path(path ? path : "");
+}
+
+std::string narrow_platform_path(const std::wstring& path)
+{
+    return host_platform::utf8_from_wide(path);
+}
+
+std::wstring host_platform::wide_from_utf8(const std::string& text)
+{
     std::wstring wide;
-    for (size_t i = 0; i < narrow.size();) {
+    for (size_t i = 0; i < text.size();) {
         uint32_t c = 0;
-        size_t length = decode_utf8(narrow, i, &c);
+        size_t length = decode_utf8(text, i, &c);
         if (length == 0) {
-            c = 0xDC00 + static_cast<unsigned char>(narrow[i]);
+            c = 0xDC00 + static_cast<unsigned char>(text[i]);
             length = 1;
         }
-        wide.push_back(static_cast<wchar_t>(c));
+        append_wide(&wide, c);
         i += length;
     }
     return wide;
 }
 
-std::string narrow_platform_path(const std::wstring& path)
+std::string host_platform::utf8_from_wide(const std::wstring& text)
 {
     std::string narrow;
-    for (wchar_t w : path) {
-        uint32_t c = static_cast<uint32_t>(w);
+    for (size_t i = 0; i < text.size(); ++i) {
+        uint32_t c = static_cast<uint32_t>(text[i]);
+        if (is_surrogate_pair(text, i))
+            c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<uint32_t>(text[++i]) - 0xDC00);
         if (c >= 0xDC80 && c <= 0xDCFF)
             narrow.push_back(static_cast<char>(c - 0xDC00));
         else

@@ -25,7 +25,7 @@ public:
         m_text[0] = '\0';
     }
 
-    void append(const char* format, ...) __attribute__((format(printf, 2, 3)))
+    void append(const char* format, ...) NUV_PRINTF_FORMAT(2, 3)
     {
         size_t room = m_capacity - m_length;
         va_list args;

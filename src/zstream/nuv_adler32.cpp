@@ -4,6 +4,8 @@
 // MOST_BEFORE_MODULO bytes, zlib's bound for 32-bit sums that cannot overflow.
 #include "nuv_adler32.h"
 
+#include "../host/host_cpu.h"
+
 #include <immintrin.h>
 #include <isa-l/igzip_lib.h>
 
@@ -63,8 +65,7 @@ NUV_ADLER_WIDE uint32_t wide_adler32(uint32_t adler, const unsigned char* data, 
 
 bool wide_available()
 {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+    return host_cpu::has_avx512bw();
 }
 
 } // namespace

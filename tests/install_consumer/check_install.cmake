@@ -1,5 +1,7 @@
 # Installs the build tree into a staging prefix, then configures, builds and runs a
 # consumer project against it with find_package, and again with pkg-config's flags.
+# With TOOLCHAIN (a Windows build) the staging prefix is the unpacked zip that cpack makes
+# instead, the consumer is cross-built with that toolchain and run through EMULATOR.
 file(REMOVE_RECURSE ${WORK_DIR})
 set(prefix ${WORK_DIR}/stage)
 
@@ -10,6 +12,27 @@ function(run)
   endif()
   set(last_output "${out}" PARENT_SCOPE)
 endfunction()
+
+if(TOOLCHAIN)
+  run(cpack --config ${BUILD_DIR}/CPackConfig.cmake -B ${WORK_DIR}/package)
+  file(GLOB zip ${WORK_DIR}/package/*.zip)
+  file(MAKE_DIRECTORY ${prefix})
+  run(${CMAKE_COMMAND} -E chdir ${prefix} ${CMAKE_COMMAND} -E tar xf ${zip})
+  foreach(expected bin/libnuv_toolkit.dll bin/nuvz.exe lib/libnuv_toolkit.dll.a include/nuv/nuv_zstream.h
+          include/host/host_services.h lib/cmake/nuv_toolkit/nuv_toolkitConfig.cmake)
+    if(NOT EXISTS ${prefix}/${expected})
+      message(FATAL_ERROR "the zip lacks ${expected}")
+    endif()
+  endforeach()
+  run(${CMAKE_COMMAND} -S ${CONSUMER_DIR} -B ${WORK_DIR}/consumer -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN}
+      -DNUV_WINDOWS_DEPS=${prefix} -DCMAKE_PREFIX_PATH=${prefix})
+  run(${CMAKE_COMMAND} --build ${WORK_DIR}/consumer)
+  # Beside the DLLs it needs, as a user would put it.
+  file(COPY ${WORK_DIR}/consumer/consumer.exe DESTINATION ${prefix}/bin)
+  run(${EMULATOR} ${prefix}/bin/consumer.exe WORKING_DIRECTORY ${WORK_DIR})
+  message(STATUS "${last_output}")
+  return()
+endif()
 
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
 run(${CMAKE_COMMAND} -S ${CONSUMER_DIR} -B ${WORK_DIR}/consumer
