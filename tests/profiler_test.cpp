@@ -42,7 +42,7 @@ const std::string s_long_subsystem = "S\"%s" + std::string(3000, 's'), // printe
     test_support::set_env("NUV_OUTPUT_DIR", dir.c_str());
     host_test::set_clock([](int kind) { return ++s_reads, s_clock[kind & 7]; });
     host_test::set_memory([] { return ++s_reads, s_in_use; }, [] { return ++s_reads, s_virtual; });
-    std::atexit([] { BLOCK<P>("LATE", P::CPU_TIME, {0.5}); });    // runs after the file closed
+    std::atexit([] { BLOCK<P>("LATE", P::CPU_TIME, {0.5}); });    // runs after the file closed, but...
     P("SUB", "OFF", s_all, false), R("SUB", "OFF", s_all, false); // opens the file...
     test_support::set_env("NUV_OUTPUT_DIR", "/nonexistent/");     // ...so this comes too late
     std::fprintf(stderr, "%d readings\n", s_reads);
@@ -108,6 +108,9 @@ TEST(Profiler, ReportLinesAndTheOncePerProcessFile)
     for (const auto& report : reports)
         log += report.first + "\n", csv += report.second + "\n";
     log += "[SUB] PROFILE LATE: TIME = 0.500000s\n";
+    // ...on Windows, whose DLLs end their statics when they unload, after the program's
+    // atexit handlers: there the late block still finds the file open.
+    csv += test_support::WINDOWS ? "\"SUB\",\"LATE\",0.500000,,,,,,,\n" : "";
     for (const char* config : {"", "nuv_profiler_to_file"})
         for (const char* subdir : {"", "/missing"}) { // the settings lack the final '/'
             SCOPED_TRACE(std::string(config) + " " + subdir);
@@ -120,7 +123,7 @@ TEST(Profiler, ReportLinesAndTheOncePerProcessFile)
             EXPECT_EXIT(report_every_form(config, dir), ::testing::ExitedWithCode(0),
                         ::testing::Matcher<const std::string&>(warning + log));
             EXPECT_EQ(std::filesystem::exists(file) ? test_support::read_file(file) : "none",
-                      on && !missing ? csv : "none");
+                      on && !missing ? test_support::as_text_file(csv) : "none"); // a text file
             std::remove(file.c_str());
         }
 }

@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -56,6 +57,15 @@ inline auto aborted()
 inline bool fd_is_open(int fd)
 {
     return _get_osfhandle(fd) != -1;
+}
+/// CPU time of the process so far, user and system, in seconds: Windows' C library clock()
+/// counts wall-clock time instead.
+inline double cpu_seconds()
+{
+    FILETIME created, ended, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user);
+    const auto ticks = [](FILETIME t) { return double(uint64_t(t.dwHighDateTime) << 32 | t.dwLowDateTime); };
+    return (ticks(kernel) + ticks(user)) / 1e7;
 }
 
 /// Removes a tree of any depth: the C runtime's directory reading stops at 260 characters,
@@ -132,6 +142,10 @@ inline auto aborted()
 inline bool fd_is_open(int fd)
 {
     return fcntl(fd, F_GETFD) != -1;
+}
+inline double cpu_seconds()
+{
+    return double(std::clock()) / CLOCKS_PER_SEC;
 }
 /// Removes a tree of any depth (the standard library removes by descriptor here).
 inline void remove_tree(const std::filesystem::path& path)
@@ -210,14 +224,16 @@ private:
     bool m_owner = false;
 };
 
-/// Makes a chain of `count` directories with 200-character names below `base`, one at a
-/// time (beyond PATH_MAX from 21 on, though each name stays within NAME_MAX), and returns
-/// its path relative to `base`, starting with "./". Each directory is made through the
-/// host's OPENABLE_PATH, which the long-name tests then check from the other side.
-inline std::string make_deep_directories(const std::filesystem::path& base, int count)
+/// Makes a chain of directories with 200-character names below `base`, one at a time, each
+/// name within NAME_MAX, and returns its path relative to `base`, starting with "./". The
+/// chain goes beyond the platform's limit for whole paths: 25 deep, beyond PATH_MAX from 21
+/// on; on Windows 15, beyond MAX_PATH from 2 on and within what wine's host takes. Each
+/// directory is made through the host's OPENABLE_PATH, which the long-name tests then check
+/// from the other side.
+inline std::string make_deep_directories(const std::filesystem::path& base)
 {
     std::string deep = ".";
-    for (int i = 0; i < count; ++i) {
+    for (int i = 0; i < (WINDOWS ? 15 : 25); ++i) {
         deep += "/" + std::string(200, char('a' + i % 26));
         std::filesystem::create_directory(OPENABLE_PATH((base / deep).u8string()).c_str());
     }
@@ -236,6 +252,15 @@ inline void write_file(const std::string& utf8_path, const std::string& bytes)
 {
     std::ofstream out(std::filesystem::u8path(utf8_path), std::ios::binary);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+/// `text` as a file written in text mode holds it: with "\r\n" line ends on Windows.
+inline std::string as_text_file(const std::string& text)
+{
+    std::string file;
+    for (char c : text)
+        file += WINDOWS && c == '\n' ? "\r\n" : std::string(1, c);
+    return file;
 }
 
 /// `size` bytes of test data: words and newlines that compress well, or random bytes that
