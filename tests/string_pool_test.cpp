@@ -55,9 +55,9 @@ TEST(StringChunkDeathTest, StringsTooLongToCount)
     // own, for a child that runs the program anew.
     const size_t size = size_t(1) << 31;
     // An answer, not the end of the process.
-    EXPECT_FALSE(NUV_STRING_CHUNK(8).can_fit(test_support::REPEATED_TEXT(size).data()));
+    EXPECT_FALSE(NUV_STRING_CHUNK(8).can_fit(test_support::repeated_a(size)));
     NUV_STRING_CHUNK_MGR pool;
-    EXPECT_DEATH(pool.write(test_support::REPEATED_TEXT(size).data()), "String too long for the string pool");
+    EXPECT_DEATH(pool.write(test_support::repeated_a(size)), "String too long for the string pool");
 }
 
 } // namespace

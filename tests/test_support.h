@@ -7,10 +7,10 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -36,30 +36,17 @@
 
 namespace test_support {
 
-// What differs between Windows and POSIX systems, kept here so that the tests stay portable.
+// What differs between Windows and POSIX systems, kept here so that the tests stay portable:
+// WINDOWS; set_env and unset_env (an empty value removes the variable on Windows); aborted(),
+// how a death test sees abort() (exit status 3 on Windows); fd_is_open; cpu_seconds(), the
+// process's user and system time (Windows' clock() counts wall-clock time); remove_tree, for
+// trees of any depth; and repeated_a.
 #ifdef _WIN32
 constexpr bool WINDOWS = true;
-/// Sets an environment variable; an empty value removes it, as Windows has no empty ones.
-inline void set_env(const char* name, const char* value)
-{
-    _putenv_s(name, value);
-}
-inline void unset_env(const char* name)
-{
-    _putenv_s(name, "");
-}
-/// How a death test sees abort(): Windows ends the process with exit status 3.
-inline auto aborted()
-{
-    return ::testing::ExitedWithCode(3);
-}
-/// Whether the C runtime's descriptor `fd` is open.
-inline bool fd_is_open(int fd)
-{
-    return _get_osfhandle(fd) != -1;
-}
-/// CPU time of the process so far, user and system, in seconds: Windows' C library clock()
-/// counts wall-clock time instead.
+inline constexpr auto set_env = [](const char* name, const char* value) { _putenv_s(name, value); };
+inline constexpr auto unset_env = [](const char* name) { _putenv_s(name, ""); };
+inline constexpr auto aborted = [] { return ::testing::ExitedWithCode(3); };
+inline constexpr auto fd_is_open = [](int fd) { return _get_osfhandle(fd) != -1; };
 inline double cpu_seconds()
 {
     FILETIME created, ended, kernel, user;
@@ -67,120 +54,59 @@ inline double cpu_seconds()
     const auto ticks = [](FILETIME t) { return double(uint64_t(t.dwHighDateTime) << 32 | t.dwLowDateTime); };
     return (ticks(kernel) + ticks(user)) / 1e7;
 }
-
-/// Removes a tree of any depth: the C runtime's directory reading stops at 260 characters,
-/// so the names are listed here, in the \\?\ form that has no such limit.
+// The C runtime's directory reading stops at 260 characters: the names are listed through
+// Win32 here, in the \\?\ form, which has no such limit.
 inline void remove_tree(const std::filesystem::path& path)
 {
-    const std::wstring top = L"\\\\?\\" + std::filesystem::absolute(path).wstring();
-    std::vector<std::wstring> directories = {top};
-    for (size_t i = 0; i < directories.size(); ++i) { // every directory, parents first
-        WIN32_FIND_DATAW found;
-        const HANDLE find = FindFirstFileW((directories[i] + L"\\*").c_str(), &found);
-        for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &found)) {
-            const std::wstring name = found.cFileName, child = directories[i] + L"\\" + name;
-            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-                DeleteFileW(child.c_str());
-            else if (name != L"." && name != L"..")
-                directories.push_back(child);
-        }
-        if (find != INVALID_HANDLE_VALUE)
-            FindClose(find);
+    const std::wstring top = path.wstring().find(L"\\\\?\\") ? L"\\\\?\\" + path.wstring() : path.wstring();
+    WIN32_FIND_DATAW found;
+    const HANDLE find = FindFirstFileW((top + L"\\*").c_str(), &found);
+    for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &found)) {
+        const std::wstring name = found.cFileName, child = top + L"\\" + name;
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            DeleteFileW(child.c_str());
+        else if (name != L"." && name != L"..")
+            remove_tree(child);
     }
-    while (!directories.empty()) { // children first
-        RemoveDirectoryW(directories.back().c_str());
-        directories.pop_back();
-    }
+    FindClose(find);
+    RemoveDirectoryW(top.c_str());
 }
-
-/// `size` bytes of 'a' and then zeros, readable, without the memory: one block of 'a' mapped
-/// again and again (`size` a multiple of 1 MiB).
-class REPEATED_TEXT {
-public:
-    explicit REPEATED_TEXT(size_t size) : m_size(size)
-    {
-        m_section = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, BLOCK, nullptr);
-        // Find room for all of it, then map into that room (nothing else takes it meanwhile).
-        m_text = static_cast<char*>(VirtualAlloc(nullptr, size + ZEROS, MEM_RESERVE, PAGE_NOACCESS));
-        VirtualFree(m_text, 0, MEM_RELEASE);
-        for (size_t at = 0; at < size; at += BLOCK)
-            if (!MapViewOfFileEx(m_section, FILE_MAP_WRITE, 0, 0, BLOCK, m_text + at))
-                std::abort();
-        if (!VirtualAlloc(m_text + size, ZEROS, MEM_RESERVE | MEM_COMMIT, PAGE_READONLY))
-            std::abort();
-        std::fill_n(m_text, BLOCK, 'a');
-    }
-    ~REPEATED_TEXT()
-    {
-        for (size_t at = 0; at < m_size; at += BLOCK)
-            UnmapViewOfFile(m_text + at);
-        VirtualFree(m_text + m_size, 0, MEM_RELEASE);
-        CloseHandle(m_section);
-    }
-    const char* data() const { return m_text; }
-
-private:
-    static constexpr size_t BLOCK = 1 << 20, ZEROS = 1 << 16; // whole allocation units
-    size_t m_size;
-    HANDLE m_section;
-    char* m_text;
-};
+/// `size` bytes of 'a' (whole MiB), then zeros, without the memory: one block mapped again and
+/// again, until the process ends.
+inline const char* repeated_a(size_t size)
+{
+    const size_t block = 1 << 20;
+    const HANDLE section =
+        CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, block, nullptr);
+    char* text = static_cast<char*>(VirtualAlloc(nullptr, size + block, MEM_RESERVE, PAGE_NOACCESS));
+    VirtualFree(text, 0, MEM_RELEASE); // room found: the blocks go there
+    for (size_t at = 0; at < size; at += block)
+        MapViewOfFileEx(section, FILE_MAP_WRITE, 0, 0, block, text + at);
+    VirtualAlloc(text + size, block, MEM_RESERVE | MEM_COMMIT, PAGE_READONLY);
+    return static_cast<char*>(std::memset(text, 'a', block));
+}
 #else
 constexpr bool WINDOWS = false;
-inline void set_env(const char* name, const char* value)
-{
-    setenv(name, value, 1);
-}
-inline void unset_env(const char* name)
-{
-    unsetenv(name);
-}
-inline auto aborted()
-{
-    return ::testing::KilledBySignal(SIGABRT);
-}
-inline bool fd_is_open(int fd)
-{
-    return fcntl(fd, F_GETFD) != -1;
-}
-inline double cpu_seconds()
-{
-    return double(std::clock()) / CLOCKS_PER_SEC;
-}
-/// Removes a tree of any depth (the standard library removes by descriptor here).
+inline constexpr auto set_env = [](const char* name, const char* value) { setenv(name, value, 1); };
+inline constexpr auto unset_env = [](const char* name) { unsetenv(name); };
+inline constexpr auto aborted = [] { return ::testing::KilledBySignal(SIGABRT); };
+inline constexpr auto fd_is_open = [](int fd) { return fcntl(fd, F_GETFD) != -1; };
+inline constexpr auto cpu_seconds = [] { return double(std::clock()) / CLOCKS_PER_SEC; };
 inline void remove_tree(const std::filesystem::path& path)
 {
-    std::error_code ignored;
+    std::error_code ignored; // libstdc++ removes by descriptor, beyond PATH_MAX too
     std::filesystem::remove_all(path, ignored);
 }
-
-class REPEATED_TEXT {
-public:
-    explicit REPEATED_TEXT(size_t size) : m_size(size), m_fd(memfd_create("a", 0))
-    {
-        m_text =
-            static_cast<char*>(mmap(nullptr, size + 4096, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
-        if (ftruncate(m_fd, BLOCK) != 0 || m_text == MAP_FAILED)
-            std::abort();
-        for (size_t at = 0; at < size; at += BLOCK)
-            if (mmap(m_text + at, BLOCK, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, m_fd, 0) ==
-                MAP_FAILED)
-                std::abort();
-        std::fill_n(m_text, BLOCK, 'a');
-    }
-    ~REPEATED_TEXT()
-    {
-        munmap(m_text, m_size + 4096);
-        close(m_fd);
-    }
-    const char* data() const { return m_text; }
-
-private:
-    static constexpr size_t BLOCK = 1 << 20;
-    size_t m_size;
-    int m_fd;
-    char* m_text;
-};
+inline const char* repeated_a(size_t size)
+{
+    const size_t block = 1 << 20;
+    const int fd = memfd_create("a", 0);
+    char* text =
+        static_cast<char*>(mmap(nullptr, size + 4096, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    for (size_t at = 0; at < size && ftruncate(fd, block) == 0; at += block)
+        mmap(text + at, block, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, fd, 0);
+    return static_cast<char*>(std::memset(text, 'a', block));
+}
 #endif
 
 /// A directory of its own under the temporary directory, removed with everything in it
