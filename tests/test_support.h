@@ -1,6 +1,6 @@
 // Helpers shared by the test programs: what differs between the platforms, a private
-// temporary directory, whole-file reads and writes, test data, hex bytes, captured debug lines and a
-// byte-string comparison that does not print megabytes.
+// temporary directory, whole-file reads and writes, test data, hex bytes, captured debug
+// lines and a byte-string comparison that does not print megabytes.
 #pragma once
 
 #include <host/host_services.h>
@@ -58,7 +58,8 @@ inline double cpu_seconds()
 // Win32 here, in the \\?\ form, which has no such limit.
 inline void remove_tree(const std::filesystem::path& path)
 {
-    const std::wstring top = path.wstring().find(L"\\\\?\\") ? L"\\\\?\\" + path.wstring() : path.wstring();
+    const std::wstring given = path.wstring(), prefix = L"\\\\?\\";
+    const std::wstring top = given.rfind(prefix, 0) == 0 ? given : prefix + given;
     WIN32_FIND_DATAW found;
     const HANDLE find = FindFirstFileW((top + L"\\*").c_str(), &found);
     for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &found)) {
@@ -103,7 +104,9 @@ inline const char* repeated_a(size_t size)
     const int fd = memfd_create("a", 0);
     char* text =
         static_cast<char*>(mmap(nullptr, size + 4096, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
-    for (size_t at = 0; at < size && ftruncate(fd, block) == 0; at += block)
+    if (ftruncate(fd, block) != 0)
+        std::abort();
+    for (size_t at = 0; at < size; at += block)
         mmap(text + at, block, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, fd, 0);
     return static_cast<char*>(std::memset(text, 'a', block));
 }
