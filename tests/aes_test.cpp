@@ -1,9 +1,9 @@
-// NUV_AES against FIPS-197 and OpenSSL's libcrypto, and its refusals; also run with NUV_AES_PORTABLE=1.
+// NUV_AES against FIPS-197, SP 800-38A and the oracle (OpenSSL's libcrypto, or libgcrypt), and its
+// refusals; also run with NUV_AES_PORTABLE=1.
 #include <nuv/nuv_aes.h>
 
+#include "oracle.h"
 #include "test_support.h"
-
-#include <openssl/evp.h>
 
 #include <climits>
 
@@ -31,24 +31,9 @@ NUV_AES ready(NUV_AES::MODE mode, NUV_AES::DIRECTION direction, const std::strin
     return box.first;
 }
 
-// The oracle: EVP encryption with PKCS #7 padding (none in CFB1); its whole blocks are unpadded.
-std::string openssl(NUV_AES::MODE mode, const std::string& key, std::string iv, const std::string& in)
-{
-    iv.resize(16); // none: zeros
-    const char* const modes[] = {"-ecb", "-cbc", "-cfb1"};
-    const std::string name = "aes-" + std::to_string(key.size() * 8) + modes[mode];
-    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
-    std::string out(in.size() + 16, '\0');
-    int written = 0, last = 0;
-    EVP_EncryptInit_ex(ctx, EVP_get_cipherbyname(name.c_str()), nullptr, U(key), U(iv));
-    EVP_EncryptUpdate(ctx, U(out), &written, U(in), int(in.size()));
-    EXPECT_EQ(EVP_EncryptFinal_ex(ctx, U(out) + written, &last), 1) << name;
-    EVP_CIPHER_CTX_free(ctx);
-    return out.substr(0, size_t(written + last));
-}
-
-// FIPS-197, then random keys, vectors and lengths against OpenSSL: exact counts written, in place too.
-TEST(Aes, Fips197AndOpensslInEveryModeAndKeyLength)
+// FIPS-197 and SP 800-38A's CFB1 vectors, then random keys, vectors and lengths against the oracle
+// (PKCS #7 padding, none in CFB1; its whole blocks are unpadded): exact counts written, in place too.
+TEST(Aes, PublishedVectorsAndTheOracleInEveryModeAndKeyLength)
 {
     const std::string plain = from_hex("00112233445566778899aabbccddeeff");
     const std::string keys = from_hex("000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f");
@@ -59,6 +44,16 @@ TEST(Aes, Fips197AndOpensslInEveryModeAndKeyLength)
         EXPECT_EQ(ready(ECB, ENCRYPT, keys.substr(0, 16 + 8 * i)).block_encrypt(U(out), 16, U(out)), 16);
         EXPECT_TRUE(same_bytes(from_hex(ciphers[i]), out)) << i;
     }
+    // CFB1 (SP 800-38A F.3.1 to F.3.6): 16 bits each way, the start of a whole block here.
+    const std::string text = from_hex("6bc1bee22e409f96e93d7e117393172a"), iv = keys.substr(0, 16);
+    for (auto [key, bits] : {std::pair("2b7e151628aed2a6abf7158809cf4f3c", "68b3"),
+                             {"8e73b0f7da0e6452c810f32b809079e562f8ead2522c6b7b", "9359"},
+                             {"603deb1015ca71be2b73aef0857d77811f352c073b6108d72d9810a30914dff4", "9029"}}) {
+        std::string out = text, back = from_hex(bits) + text.substr(2);
+        ready(CFB1, ENCRYPT, from_hex(key), iv).block_encrypt(U(out), 16, U(out));
+        ready(CFB1, ENCRYPT, from_hex(key), iv).block_decrypt(U(back), 16, U(back));
+        EXPECT_EQ(from_hex(bits) + text.substr(0, 2), out.substr(0, 2) + back.substr(0, 2)) << key;
+    }
     std::mt19937 random(1);
     for (NUV_AES::MODE mode : {ECB, CBC, CFB1})
         for (size_t round = 0; round < 60; ++round) {
@@ -68,7 +63,8 @@ TEST(Aes, Fips197AndOpensslInEveryModeAndKeyLength)
             const size_t size = round < 9 ? 16 * (round / 3) : random() % (mode == CFB1 ? 100 : 1000);
             const size_t whole = size / 16 * 16;
             const std::string plain = test_support::make_data(size, false, random());
-            const std::string padded = openssl(mode, key, iv, plain), expected = padded.substr(0, whole);
+            const std::string padded = oracle::aes(oracle::MODE(mode), true, key, iv, plain),
+                              expected = padded.substr(0, whole);
             NUV_AES encryptor = ready(mode, ENCRYPT, key, iv), decryptor;       // CFB1 deciphers with ENCRYPT
             decryptor = ready(mode, mode == CFB1 ? ENCRYPT : DECRYPT, key, iv); // a copy, by assignment
             std::string out = plain + std::string(16, s_guard);

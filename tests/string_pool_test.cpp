@@ -1,12 +1,7 @@
 // String pool: chunk accounting, first fit, the standard size and stable copies.
 #include <nuv/nuv_string_pool.h>
 
-#include <gtest/gtest.h>
-
-#include <sys/mman.h>
-#include <unistd.h>
-
-#include <cstring>
+#include "test_support.h"
 
 #include <string>
 #include <utility>
@@ -56,22 +51,13 @@ TEST(StringPool, FirstFitFromTheNewestChunk)
 
 TEST(StringChunkDeathTest, StringsTooLongToCount)
 {
-    // 2^31 characters without 2 GiB of memory: one 1 MiB block of 'a' mapped over and over,
-    // then a page of zeros.
-    const size_t block = 1 << 20, size = size_t(1) << 31;
-    const int fd = ::memfd_create("a", 0);
-    ASSERT_EQ(0, ::ftruncate(fd, block));
-    char* text =
-        static_cast<char*>(::mmap(nullptr, size + 4096, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
-    for (size_t at = 0; at < size; at += block)
-        ASSERT_NE(MAP_FAILED,
-                  ::mmap(text + at, block, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, fd, 0));
-    std::memset(text, 'a', block);                   // the one shared block, seen at every offset
-    EXPECT_FALSE(NUV_STRING_CHUNK(8).can_fit(text)); // an answer, not the end of the process
+    // 2^31 characters without 2 GiB of memory, then zeros; the death test's statement maps its
+    // own, for a child that runs the program anew.
+    const size_t size = size_t(1) << 31;
+    // An answer, not the end of the process.
+    EXPECT_FALSE(NUV_STRING_CHUNK(8).can_fit(test_support::repeated_a(size)));
     NUV_STRING_CHUNK_MGR pool;
-    EXPECT_DEATH(pool.write(text), "String too long for the string pool");
-    ::munmap(text, size + 4096);
-    ::close(fd);
+    EXPECT_DEATH(pool.write(test_support::repeated_a(size)), "String too long for the string pool");
 }
 
 } // namespace

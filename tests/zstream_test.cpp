@@ -1,6 +1,6 @@
 // Compressed and encrypted file streams: every container kind written, matched against zlib
-// and OpenSSL's AES-ECB, and read back; gzip members made elsewhere; cut, extended, damaged
-// and wrong-key input; misuse that ends the process.
+// and the oracle's AES-ECB, and read back; the same bytes on every platform; gzip members made
+// elsewhere; cut, extended, damaged and wrong-key input; misuse that ends the process.
 #include <nuv/nuv_zstream.h>
 
 #include <gtest/gtest.h>
@@ -10,7 +10,7 @@
 #ifdef NUV_WITH_ISAL
 #include "nuv_adler32.h"
 #endif
-#include <openssl/evp.h>
+#include "oracle.h"
 #include <zlib.h>
 
 #include <iterator>
@@ -70,21 +70,11 @@ Bytes inflated(const Bytes& body, int window_bits, size_t most)
     return out;
 }
 
-// OpenSSL's AES-ECB as an oracle, with PKCS #7 padding unless `pad` is false.
-Bytes openssl_ecb(const Bytes& in, bool encrypt, int key_length = 16, const unsigned char* key = KEY,
-                  bool pad = true)
+// The oracle's AES-ECB, with PKCS #7 padding unless `pad` is false.
+Bytes oracle_ecb(const Bytes& in, bool encrypt, int key_length = 16, const unsigned char* key = KEY,
+                 bool pad = true)
 {
-    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
-    Bytes out(in.size() + 32, '\0');
-    auto* o = reinterpret_cast<unsigned char*>(&out[0]);
-    int n = 0, tail = 0;
-    const std::string cipher = "aes-" + std::to_string(8 * key_length) + "-ecb";
-    EVP_CipherInit_ex(ctx, EVP_get_cipherbyname(cipher.c_str()), nullptr, key, nullptr, encrypt ? 1 : 0);
-    EVP_CIPHER_CTX_set_padding(ctx, pad ? 1 : 0);
-    EVP_CipherUpdate(ctx, o, &n, reinterpret_cast<const unsigned char*>(in.data()), int(in.size()));
-    EXPECT_EQ(1, EVP_CipherFinal_ex(ctx, o + n, &tail)) << "padding rejected";
-    EVP_CIPHER_CTX_free(ctx);
-    return out.substr(0, size_t(n + tail));
+    return oracle::aes(oracle::ECB, encrypt, Bytes(key, key + key_length), "", in, pad);
 }
 
 // The file the oracles make of `data` written in one go at `level` (above 9 as 9).
@@ -92,7 +82,7 @@ Bytes oracle_encode(KIND kind, const Bytes& data, int key_length, int level)
 {
     const Bytes stream = kind == PLAIN || kind == CRYPT ? data : deflated(data, std::min(level, 9));
     const Bytes body = kind == GZIP ? stream.substr(2, stream.size() - 6) + trailer(data) : stream;
-    return HEADERS[kind] + (ENCRYPTED[kind] ? openssl_ecb(body, true, key_length) : body);
+    return HEADERS[kind] + (ENCRYPTED[kind] ? oracle_ecb(body, true, key_length) : body);
 }
 
 // A gzip member built by hand: FLG `flags` with the optional fields it announces (FEXTRA with
@@ -183,6 +173,30 @@ TEST_F(ZstreamTest, EveryKindRoundTripsAndMatchesTheOracles)
     }
 }
 
+// Files made outside the library (Python's zlib and the openssl program, on Linux): every
+// platform reads them and writes them byte for byte, line ends, ^Z and zeros untouched.
+TEST_F(ZstreamTest, TheSameBytesOnEveryPlatform)
+{
+    const Bytes data("Written on Linux,\r\nread on Windows.\n\x1a\0\xff end\n", 44);
+    const std::tuple<KIND, int, const char*> files[] = {
+        {ZIP_CRYPT, 32,
+         "acef01000000000094e51c14f01192d5badaeb23eb98b1bca21d482fcd94e205755e031447434476b377378f01e0c43e44"
+         "ff6fd607ef9fe1a0ced1358842f9c945ed612cdcd2b3db"},
+        {CRYPT, 24,
+         "ae0f010000000000703a4bc80f20fb4908efbba26ff40ddcc28a43ed59673db882377ccbdf83736ed4ea4c4089d9167"
+         "74b1881525fce81f6"},
+        {GZIP, 16,
+         "1f8b080000000000000b0b2fca2c2949cd53c8cf53f0c9cc2badd0e1e52a4a4d4c01f1c333f352f2cb8bf5b8a418"
+         "fe2ba4e6a5700100a10a1e532c000000"}};
+    for (const auto& [kind, key_length, hex] : files) {
+        write_file(file("made"), from_hex(hex));
+        EXPECT_EQ(READ(data, OK, true, kind, int(HEADERS[kind].size())), read_back(file("made"), key_length))
+            << NAMES[kind];
+        write_container(file("ours"), kind, data, 0, false, key_length);
+        EXPECT_EQ(from_hex(hex), read_file(file("ours"))) << NAMES[kind];
+    }
+}
+
 TEST_F(ZstreamTest, WriterFlushCloseReuseAndFailures)
 {
     EXPECT_EQ(OK, NUV_ZOFSTREAM().last_error()); // nothing opened yet
@@ -267,14 +281,27 @@ TEST_F(ZstreamTest, ReaderRecognisesKindsByTheirWholeHeader)
     }
 }
 
+// Each member (data, member, header length, name) reads back to its data, verified, with
+// its name and trailer.
+void expect_members_read(const std::string& path,
+                         const std::vector<std::tuple<Bytes, Bytes, int, std::string>>& cases)
+{
+    for (const auto& [original, member, header, name] : cases) {
+        SCOPED_TRACE(testing::Message() << "flags " << int(member[3]) << ", header of " << header);
+        write_file(path, member);
+        NUV_ZIFSTREAM in(path.c_str());
+        EXPECT_TRUE(same_bytes(original, Bytes(std::istreambuf_iterator<char>(in), {})));
+        EXPECT_EQ(std::make_pair(READ("", OK, true, GZIP, header), name),
+                  std::make_pair(state(in), in.gzip_name()));
+        in.close();
+        EXPECT_EQ(trailer(original), le32(in.get_gzip_crc()) + le32(in.get_gzip_data_size()));
+    }
+}
+
 TEST_F(ZstreamTest, GzipMembersFromOtherWritersAreRead)
 {
     const Bytes data = make_data(300000, true);
-    write_file(file("named.txt"), data);
-    ASSERT_EQ(0, std::system(("gzip -kf '" + file("named.txt") + "'").c_str()));
-    std::vector<std::tuple<Bytes, Bytes, int, std::string>> cases = {
-        // data, member, header length, name
-        {data, read_file(file("named.txt.gz")), 20, "named.txt"}};
+    std::vector<std::tuple<Bytes, Bytes, int, std::string>> cases;
     // One stored block that fills the first 32 KiB piece, or leaves 3 bytes of the trailer in it.
     for (const Bytes& stored : {make_data(NUV_ZSTREAM_DEFAULT_BUFSZ - 5, false), make_data(32760, false)}) {
         const uint16_t n = uint16_t(stored.size());
@@ -291,21 +318,23 @@ TEST_F(ZstreamTest, GzipMembersFromOtherWritersAreRead)
                                    10 + (flags & 4 ? 2 + xlen : 0) + (flags & 8 ? 14 : 0) +
                                        (flags & 16 ? 10 : 0) + (flags & 2 ? 2 : 0),
                                    flags & 8 ? "file name.txt" : "");
-    for (const auto& [original, member, header, name] : cases) {
-        SCOPED_TRACE(testing::Message() << "flags " << int(member[3]) << ", header of " << header);
-        write_file(file("m.gz"), member);
-        NUV_ZIFSTREAM in(file("m.gz").c_str());
-        EXPECT_TRUE(same_bytes(original, Bytes(std::istreambuf_iterator<char>(in), {})));
-        EXPECT_EQ(std::make_pair(READ("", OK, true, GZIP, header), name),
-                  std::make_pair(state(in), in.gzip_name()));
-        in.close();
-        EXPECT_EQ(trailer(original), le32(in.get_gzip_crc()) + le32(in.get_gzip_data_size()));
-    }
+    expect_members_read(file("m.gz"), cases);
     // A header cut in each field (they end at 52, 66, 76 and 78) leaves the reader failed.
     for (size_t length : {3, 5, 10, 11, 30, 56, 69, 77}) {
         write_file(file("cut.gz"), gzip_member("data", 31, 40).substr(0, length));
         EXPECT_EQ(READ("", OK, false, GZIP, 0), read_back(file("cut.gz"))) << length;
     }
+}
+
+// A member from the gzip program, whose deflate is not zlib's.
+TEST_F(ZstreamTest, GzipProgramMembersAreRead)
+{
+    if (WINDOWS)
+        GTEST_SKIP() << "no gzip program on Windows: the members zlib frames are read in every build";
+    const Bytes data = make_data(300000, true);
+    write_file(file("named.txt"), data);
+    ASSERT_EQ(0, std::system(("gzip -kf '" + file("named.txt") + "'").c_str()));
+    expect_members_read(file("m.gz"), {{data, read_file(file("named.txt.gz")), 20, "named.txt"}});
 }
 
 TEST_F(ZstreamTest, CutExtendedOrDamagedFilesEndCleanlyUnverified)
@@ -366,7 +395,7 @@ TEST_F(ZstreamTest, CutExtendedOrDamagedFilesEndCleanlyUnverified)
     // block would pass the last file above for a key like this one, whose decipherment of it
     // ends in 01.
     unsigned char key[16] = {};
-    for (int i = 1; openssl_ecb(Bytes(16, '\0'), false, 16, key, false).back() != 1; ++i)
+    for (int i = 1; oracle_ecb(Bytes(16, '\0'), false, 16, key, false).back() != 1; ++i)
         key[0] = uint8_t(i), key[1] = uint8_t(i >> 8);
     EXPECT_EQ(READ("", CRYPT_ERROR, false, CRYPT, 8), read_back(file("bad"), 16, key));
 }
@@ -383,7 +412,7 @@ TEST_F(ZstreamTest, IsalAndZlibDecodeEveryInputAlike)
     const auto* fuzz_key = reinterpret_cast<const unsigned char*>("0123456789abcdef0123456789abcdef");
     std::vector<std::tuple<const unsigned char*, int, Bytes>> inputs;
     for (const auto& entry : fs::directory_iterator(NUV_FUZZ_CORPUS)) {
-        const Bytes bytes = read_file(entry.path().string()) + '\0';
+        const Bytes bytes = read_file(entry.path().u8string()) + '\0';
         inputs.emplace_back(bytes[0] & 3 ? fuzz_key : nullptr, 8 + 8 * (bytes[0] & 3), bytes.substr(1));
     }
     // Containers with dynamic, fixed and stored blocks, a preset-dictionary header; each cut
@@ -409,7 +438,7 @@ TEST_F(ZstreamTest, IsalAndZlibDecodeEveryInputAlike)
     // zlib decodes it again from its start, after handing out more than a get area.
     write_container(file("c"), ZIP_CRYPT, make_data(2000000, true), 0, false, 32, 1);
     const Bytes big = read_file(file("c"));
-    for (size_t at : {40000ul, 70000ul, big.size() - 20}) {
+    for (size_t at : {size_t(40000), size_t(70000), big.size() - 20}) {
         inputs.emplace_back(KEY, 32, big.substr(0, at));
         inputs.emplace_back(KEY, 32, big);
         std::get<2>(inputs.back())[at] ^= 4;
@@ -429,17 +458,23 @@ TEST_F(ZstreamTest, MisuseIsAnInternalError)
     write_container(e, CRYPT, "x");
     EXPECT_DEATH(NUV_ZOFSTREAM().open(nullptr, BIN_OUT), "NULL output stream filename");
     EXPECT_DEATH(NUV_ZOFSTREAM().open(x.c_str(), BIN_IN | BIN_OUT), "Input mode is illegal");
-    EXPECT_DEATH(NUV_ZOFSTREAM(x.c_str(), BIN_OUT).open(e.c_str(), BIN_OUT), "reopening as .*/e!");
+    EXPECT_DEATH(NUV_ZOFSTREAM(x.c_str(), BIN_OUT).open(e.c_str(), BIN_OUT), "reopening as .*e!");
     EXPECT_DEATH(NUV_ZOFSTREAM().open(x.c_str(), BIN_OUT, true, KEY, 20, -1, false), "Bad key length");
     EXPECT_DEATH(NUV_ZOFSTREAM().open(x.c_str(), BIN_OUT, true, KEY, 16, -1, true), "Gzip framing cannot be");
     EXPECT_DEATH(NUV_ZIFSTREAM().open(nullptr, BIN_IN, nullptr, 16), "NULL input stream filename");
     EXPECT_DEATH(NUV_ZIFSTREAM(e.c_str(), BIN_IN, KEY, 16).open(x.c_str(), BIN_IN, KEY, 16),
-                 "Close the previously opened stream before reopening as .*/x!");
+                 "Close the previously opened stream before reopening as .*x!");
     EXPECT_DEATH(NUV_ZIFSTREAM(e.c_str(), BIN_IN, KEY, 12), "Bad key length, choose 16, 24, or 32");
     EXPECT_DEATH(NUV_ZIP_STREAMBUF().flush(Z_SYNC_FLUSH), "Trying to flush closed buffer");
     EXPECT_DEATH(NUV_ZIP_STREAMBUF().open(nullptr, nullptr, 16, -1, 15), "Do not open to NULL ostream!");
     EXPECT_DEATH(NUV_UNZIP_STREAMBUF().open(nullptr, nullptr, 16, true, 15), "Tried to open streambuf");
-    // A full disk ends a container stream at its next flush at the latest; a plain one fails.
+}
+
+// A full disk ends a container stream at its next flush at the latest; a plain one fails.
+TEST_F(ZstreamTest, FullDiskIsAnInternalErrorForContainers)
+{
+    if (WINDOWS)
+        GTEST_SKIP() << "Windows has no device that is always full, as /dev/full is";
     const Bytes big = make_data(NUV_ZSTREAM_PLAIN_BUFSZ + 100, false);
     for (KIND kind : {ZIP, CRYPT})
         EXPECT_DEATH(write_container("/dev/full", kind, big), "File output stream not good anymore in flush");
