@@ -11,10 +11,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 dll=$1
 so=build/release/libnuv_toolkit.so
-if [ ! -f "$so" ]; then
-  cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release >/dev/null
-  cmake --build build/release -j "$(nproc)" --target nuv_toolkit >/dev/null
-fi
+cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build/release -j "$(nproc)" --target nuv_toolkit >/dev/null
 
 normalise() {
   c++filt | sed -E -e 's/unsigned long long/UINT64/g; s/unsigned long/UINT64/g' \

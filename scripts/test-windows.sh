@@ -33,9 +33,15 @@ if [ ! -f "$boost/include/boost/regex.hpp" ]; then
   rm -rf "$download"
 fi
 
+# nuvz.exe's end-to-end test exchanges files with the Linux nuvz.
+echo "== Linux nuvz and library, the peers of the Windows build =="
+cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build/release -j "$jobs" --target nuvz nuv_toolkit
+
 echo "== Windows build =="
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
-  -DNUV_WINDOWS_DEPS="$deps" -DBOOST_ROOT="$boost" -DBoost_NO_BOOST_CMAKE=ON -DNUV_BUILD_TESTS=ON >/dev/null
+  -DNUV_WINDOWS_DEPS="$deps" -DBOOST_ROOT="$boost" -DBoost_NO_BOOST_CMAKE=ON -DNUV_BUILD_TESTS=ON -DNUV_BUILD_TOOLS=ON \
+  -DNUV_NUVZ_PEER="$root/build/release/tools/nuvz/nuvz" >/dev/null
 cmake --build "$build" -j "$jobs"
 
 # One persistent wine server and a first wine process whose output goes nowhere: test
@@ -43,7 +49,7 @@ cmake --build "$build" -j "$jobs"
 # session would otherwise hold open, and every program would start in seconds.
 export WINEPREFIX=$root/build/wine-prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 mkdir -p "$WINEPREFIX"
-wineserver -p
+wineserver -p || true # already running for this prefix: that one serves
 wine cmd /c exit >/dev/null 2>&1 </dev/null || true
 trap 'wineserver -k || true' EXIT
 

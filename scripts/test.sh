@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the library and its tests twice and runs the whole suite in each build:
 # Release, then Debug with AddressSanitizer and UndefinedBehaviorSanitizer; then a short
-# build without ISA-L runs the stream tests against the zlib-only reader, and a
-# ThreadSanitizer build runs the threaded tests.
+# build without ISA-L runs the stream tests against the zlib-only reader, a
+# ThreadSanitizer build runs the threaded tests, and scripts/test-windows.sh cross-builds
+# everything for 64-bit Windows and runs the whole suite under wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -31,3 +32,5 @@ echo "== ThreadSanitizer: the threaded tests =="
 cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNUV_SANITIZE_THREAD=ON -DNUV_BUILD_TOOLS=OFF >/dev/null
 cmake --build build/tsan -j "$jobs" --target zstream_threads_test
 ctest --test-dir build/tsan --output-on-failure -j "$jobs" --timeout 600 -R '^ZstreamThreads'
+echo "== Windows (mingw-w64) under wine: the whole suite =="
+bash scripts/test-windows.sh
