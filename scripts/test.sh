@@ -22,15 +22,23 @@ run_suite() {
   ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 600 ${tests:+-R "$tests"}
 }
 
-echo "== Release =="
+# leg NAME: closes the leg before it with its time, then names the next.
+leg() {
+  [ -z "${leg_name:-}" ] || echo "-- ${leg_name}: $((SECONDS - leg_start)) s"
+  leg_name=$1 leg_start=$SECONDS
+  [ -z "$leg_name" ] || echo "== $leg_name =="
+}
+
+leg "Release"
 run_suite build/release "" -DCMAKE_BUILD_TYPE=Release
-echo "== Debug + AddressSanitizer + UndefinedBehaviorSanitizer =="
+leg "Debug + AddressSanitizer + UndefinedBehaviorSanitizer"
 run_suite build/asan "" -DCMAKE_BUILD_TYPE=Debug -DNUV_SANITIZE=ON
-echo "== Release without ISA-L: the stream tests =="
+leg "Release without ISA-L: the stream tests"
 run_suite build/zlib-only '^Zstream' -DCMAKE_BUILD_TYPE=Release -DNUV_WITH_ISAL=OFF -DNUV_BUILD_TOOLS=OFF
-echo "== ThreadSanitizer: the threaded tests =="
+leg "ThreadSanitizer: the threaded tests"
 cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNUV_SANITIZE_THREAD=ON -DNUV_BUILD_TOOLS=OFF >/dev/null
 cmake --build build/tsan -j "$jobs" --target zstream_threads_test
 ctest --test-dir build/tsan --output-on-failure -j "$jobs" --timeout 600 -R '^ZstreamThreads'
-echo "== Windows (mingw-w64) under wine: the whole suite =="
+leg "Windows (mingw-w64) under wine: the whole suite"
 bash scripts/test-windows.sh
+leg ""
