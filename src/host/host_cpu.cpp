@@ -3,13 +3,13 @@
 // that does not save the 512-bit state must not run AVX-512 code.
 #include "host_cpu.h"
 
+#include <cpuid.h>
+#include <immintrin.h>
+
 #include <cstdint>
 
-#if defined(_MSC_VER)
-#include <intrin.h>
-#else
-#include <cpuid.h>
-#endif
+// _xgetbv is the compilers' common spelling; GCC and clang want the XSAVE target for it.
+#define NUV_XSAVE __attribute__((target("xsave")))
 
 namespace {
 
@@ -21,31 +21,15 @@ struct REGISTERS {
 REGISTERS cpuid(uint32_t leaf, uint32_t subleaf)
 {
     REGISTERS r{0, 0, 0, 0};
-#if defined(_MSC_VER)
-    int values[4];
-    __cpuid(values, 0);
-    if (uint32_t(values[0]) < leaf)
-        return r;
-    __cpuidex(values, int(leaf), int(subleaf));
-    r = {uint32_t(values[0]), uint32_t(values[1]), uint32_t(values[2]), uint32_t(values[3])};
-#else
-    if (__get_cpuid_max(0, nullptr) < leaf)
-        return r;
-    __cpuid_count(leaf, subleaf, r.eax, r.ebx, r.ecx, r.edx);
-#endif
+    if (static_cast<uint32_t>(__get_cpuid_max(0, nullptr)) >= leaf)
+        __cpuid_count(leaf, subleaf, r.eax, r.ebx, r.ecx, r.edx);
     return r;
 }
 
 // XCR0: the register states the system saves; only callable when CPUID says OSXSAVE.
-uint64_t enabled_register_states()
+NUV_XSAVE uint64_t enabled_register_states()
 {
-#if defined(_MSC_VER)
     return _xgetbv(0);
-#else
-    uint32_t low = 0, high = 0;
-    __asm__ volatile("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
-    return (uint64_t(high) << 32) | low;
-#endif
 }
 
 bool bit(uint32_t value, int index)
