@@ -28,7 +28,8 @@ boost=$deps/boost-1.81/usr
 if [ ! -f "$boost/include/boost/regex.hpp" ]; then
   echo "== Boost 1.81 headers for Windows =="
   download=$(mktemp -d)
-  (cd "$download" && apt-get download -qq libboost1.81-dev)
+  # The package lists may be older than the package: fetch them once and try again.
+  (cd "$download" && { apt-get download -qq libboost1.81-dev || { apt-get update -qq && apt-get download -qq libboost1.81-dev; }; })
   dpkg -x "$download"/libboost1.81-dev_*.deb "$deps/boost-1.81"
   rm -rf "$download"
 fi
