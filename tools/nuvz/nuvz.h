@@ -82,6 +82,14 @@ std::string resolve_key(const ARGS& args, KEY* key);
 /// The library's key of `password`.
 void key_from_password(const std::string& password, KEY* key);
 
+/// Removes the file `name`; false when it cannot.
+bool remove_file(const std::string& name);
+/// Readies the removal of `name` by remove_prepared_file(); an empty name for none.
+void prepare_removal(const std::string& name);
+/// Removes the file readied by prepare_removal(), for handlers that end the process and
+/// must not allocate. It may close every file the process has open first.
+void remove_prepared_file();
+
 /// The output of pack or unpack. After a failure it is removed only when this run created
 /// it (the name did not exist before) and it is a regular file: never a file the user
 /// already had, a directory, a device or a pipe.

@@ -3,6 +3,8 @@
 // platform implements it (platform_posix.cpp, platform_windows.cpp).
 #pragma once
 
+#include <host/host_services.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -31,13 +33,11 @@ bool file_status(const std::string& name, FILE_STATUS* status, bool follow_link 
 int read_access_error(const std::string& name);
 /// `error`, the errno of a failed open of `name`, as the messages name it.
 int open_error(const std::string& name, int error);
-/// Removes the file `name`; false when it cannot.
-bool remove_file(const std::string& name);
-/// Readies the removal of `name` by remove_prepared_file(); an empty name for none.
-void prepare_removal(const std::string& name);
-/// Removes the file readied by prepare_removal(), for handlers that end the process and
-/// must not allocate. It may close every file the process has open first.
-void remove_prepared_file();
+/// Removes the file at `path`; false when it cannot. Allocates nothing.
+bool remove_path(const OPENABLE_PATH& path);
+/// Lets a file this process still has open be removed, for handlers that end the process:
+/// on Windows it closes every stream of the C runtime; elsewhere nothing is needed.
+void release_open_files();
 
 /// Whether `stream` (stdout or stderr) is a terminal.
 bool is_terminal(std::FILE* stream);

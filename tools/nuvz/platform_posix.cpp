@@ -12,7 +12,6 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <memory>
 
 namespace nuvz {
 
@@ -49,26 +48,13 @@ int open_error(const std::string&, int error)
     return error;
 }
 
-bool remove_file(const std::string& name)
+bool remove_path(const OPENABLE_PATH& path)
 {
-    return std::remove(OPENABLE_PATH(name).c_str()) == 0;
+    return ::unlink(path.c_str()) == 0;
 }
 
-namespace {
-// Built beforehand: the handlers that remove the file may not allocate.
-std::unique_ptr<OPENABLE_PATH> s_prepared_removal;
-} // namespace
-
-void prepare_removal(const std::string& name)
-{
-    s_prepared_removal.reset(name.empty() ? nullptr : new OPENABLE_PATH(name));
-}
-
-void remove_prepared_file()
-{
-    if (s_prepared_removal)
-        ::unlink(s_prepared_removal->c_str());
-}
+// An open file can be removed here: nothing to release.
+void release_open_files() {}
 
 bool is_terminal(std::FILE* stream)
 {

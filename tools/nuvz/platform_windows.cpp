@@ -14,7 +14,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <memory>
 #include <thread>
 
 namespace nuvz {
@@ -205,29 +204,16 @@ int open_error(const std::string& name, int error)
     return error == EACCES && file_status(name, &status) && status.directory ? EISDIR : error;
 }
 
-bool remove_file(const std::string& name)
+bool remove_path(const OPENABLE_PATH& path)
 {
-    return DeleteFileW(OPENABLE_PATH(name).c_str()) != 0;
-}
-
-namespace {
-// Built beforehand: the handlers that remove the file may not allocate.
-std::unique_ptr<OPENABLE_PATH> s_prepared_removal;
-} // namespace
-
-void prepare_removal(const std::string& name)
-{
-    s_prepared_removal.reset(name.empty() ? nullptr : new OPENABLE_PATH(name));
+    return DeleteFileW(path.c_str()) != 0;
 }
 
 // Windows cannot delete a file that is still open, and the stream writing it is in the
 // middle of failing: closing every stream of the C runtime releases the file first.
-void remove_prepared_file()
+void release_open_files()
 {
-    if (!s_prepared_removal)
-        return;
     _fcloseall();
-    DeleteFileW(s_prepared_removal->c_str());
 }
 
 // The console, not _isatty: that also answers true for NUL and other character devices.

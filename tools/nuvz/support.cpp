@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 namespace nuvz {
 
@@ -69,6 +70,29 @@ std::string kept_incomplete(const std::string& name)
 }
 
 } // namespace
+
+bool remove_file(const std::string& name)
+{
+    return remove_path(OPENABLE_PATH(name));
+}
+
+namespace {
+// Built beforehand: the handlers that remove the file may not allocate.
+std::unique_ptr<OPENABLE_PATH> s_prepared_removal;
+} // namespace
+
+void prepare_removal(const std::string& name)
+{
+    s_prepared_removal.reset(name.empty() ? nullptr : new OPENABLE_PATH(name));
+}
+
+void remove_prepared_file()
+{
+    if (!s_prepared_removal)
+        return;
+    release_open_files();
+    remove_path(*s_prepared_removal);
+}
 
 std::string unreadable_reason(const std::string& name)
 {
