@@ -400,6 +400,30 @@ TEST_F(ZstreamTest, CutExtendedOrDamagedFilesEndCleanlyUnverified)
     EXPECT_EQ(READ("", CRYPT_ERROR, false, CRYPT, 8), read_back(file("bad"), 16, key));
 }
 
+// Well-padded cipher text that holds more than the zlib stream: the data comes out whole, but
+// the end does not verify, whether the rest shares the zlib stream's last deciphered piece or
+// starts the next one: a stream of stored blocks ends exactly where the first piece does (a
+// 32 KiB read less the block held back in case it is the padded final one).
+TEST_F(ZstreamTest, CipherBlocksAfterTheZlibEndLeaveItUnverified)
+{
+    const Bytes data = make_data(NUV_ZSTREAM_DEFAULT_BUFSZ - 16 - 11, false);
+    const auto n = uint16_t(data.size());
+    const uint32_t adler = adler32(1, reinterpret_cast<const Bytef*>(data.data()), uInt(data.size()));
+    const Bytes on_boundary = from_hex("7801") + Bytes{1, char(n), char(n >> 8), char(~n), char(~n >> 8)} +
+                              data +
+                              Bytes{char(adler >> 24), char(adler >> 16), char(adler >> 8), char(adler)};
+    ASSERT_EQ(size_t(NUV_ZSTREAM_DEFAULT_BUFSZ - 16), on_boundary.size());
+    const std::pair<Bytes, Bytes> cases[] = {{deflated(data), "x"},
+                                             {deflated(data), Bytes(40000, 'y')},
+                                             {on_boundary, Bytes(16, 'z')},
+                                             {on_boundary, make_data(40000, false)}};
+    for (const auto& [stream, extra] : cases) {
+        SCOPED_TRACE(testing::Message() << stream.size() << "-byte stream, " << extra.size() << " more");
+        write_file(file("more"), HEADERS[ZIP_CRYPT] + oracle_ecb(stream + extra, true, 32));
+        EXPECT_EQ(READ(data, OK, false, ZIP_CRYPT, 8), read_back(file("more"), 32));
+    }
+}
+
 TEST_F(ZstreamTest, IsalAndZlibDecodeEveryInputAlike)
 {
     NUV_ZIFSTREAM probe;
