@@ -73,6 +73,20 @@ TEST(Md5Digest, MatchesTheOracleWithRandomUpdateSplits)
     }
 }
 
+// One update of 512 MiB or more counts more bits than 32 hold: the high word of the count
+// takes them. The data is a mapping of one block, which costs no memory.
+TEST(Md5Digest, OneUpdateOfHalfAGibibyteOrMore)
+{
+    const size_t size = (size_t(512) << 20) + 100; // 'a's, then zeros
+    const char* const data = test_support::repeated_a(size - 100);
+    NUV_MD5 md5;
+    md5.update(data, unsigned(size));
+    md5.finalize();
+    unsigned char digest[16];
+    EXPECT_TRUE(md5.raw_digest(digest));
+    EXPECT_EQ(oracle::md5(data, size), std::string(digest, digest + 16));
+}
+
 // Misuse prints one line each and changes nothing; a finalized digest still reads a stream.
 TEST(Md5Refusals, MisusePrintsItsMessageAndChangesNothing)
 {

@@ -2,6 +2,7 @@
 // libgcrypt on Windows, which has no OpenSSL build here (oracle_gcrypt.cpp).
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace oracle {
@@ -16,7 +17,12 @@ enum MODE { ECB, CBC, CFB1 };
 std::string aes(MODE mode, bool encrypt, const std::string& key, std::string iv, const std::string& in,
                 bool pad = true);
 
+/// The MD5 digest of `size` bytes at `data`: 16 bytes.
+std::string md5(const char* data, size_t size);
 /// The MD5 digest of `data`: 16 bytes.
-std::string md5(const std::string& data);
+inline std::string md5(const std::string& data)
+{
+    return md5(data.data(), data.size());
+}
 
 } // namespace oracle

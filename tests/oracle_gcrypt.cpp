@@ -64,10 +64,10 @@ std::string aes(MODE mode, bool encrypt, const std::string& key, std::string iv,
     return padded ? text.substr(0, text.size() - n) : text;
 }
 
-std::string md5(const std::string& data)
+std::string md5(const char* data, size_t size)
 {
     unsigned char digest[16];
-    gcry_md_hash_buffer(GCRY_MD_MD5, digest, data.data(), data.size());
+    gcry_md_hash_buffer(GCRY_MD_MD5, digest, data, size);
     return std::string(digest, digest + 16);
 }
 

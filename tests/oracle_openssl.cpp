@@ -27,10 +27,10 @@ std::string aes(MODE mode, bool encrypt, const std::string& key, std::string iv,
     return out.substr(0, size_t(written + last));
 }
 
-std::string md5(const std::string& data)
+std::string md5(const char* data, size_t size)
 {
     unsigned char digest[16];
-    EVP_Digest(data.data(), data.size(), digest, nullptr, EVP_md5(), nullptr);
+    EVP_Digest(data, size, digest, nullptr, EVP_md5(), nullptr);
     return std::string(digest, digest + 16);
 }
 
