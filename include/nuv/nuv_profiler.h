@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <cstdio>
 
+/// Measures the block it lives in and reports it when destroyed.
 class NUV_EXPORT NUV_PROFILER {
 public:
     /// Measurement kinds, combined into the `types` mask.

@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+/// One compiled pattern and the group offsets of its last search or match.
 class NUV_EXPORT NUV_REGEXP {
 public:
     /// Offsets of a match or group in the subject text: [start, end).

@@ -151,8 +151,11 @@ public:
     static void zstream_free(void* opaque, void* address);
 
 protected:
+    /// Drains the full put area into the body; eof when the stream is not open or a step failed.
     int overflow(int c) override;
+    /// A writing buffer has nothing to read: 0.
     int underflow() override;
+    /// flush(Z_SYNC_FLUSH); failures show in last_error() and the file's state, not here.
     int sync() override;
 
 private:
@@ -250,7 +253,10 @@ public:
     void close(bool free_buffers);
 
 protected:
+    /// A reading buffer takes no writes: 0.
     int overflow(int c) override;
+    /// Refills the get area with the next deciphered and/or inflated bytes; eof at the end of
+    /// the body, after an error, or when not open.
     int underflow() override;
 
 private:
