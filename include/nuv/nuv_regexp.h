@@ -14,6 +14,8 @@
 //
 // Debug lines (enable_debug_msgs) go through the host's debug service with tag "NUV",
 // except match()'s line, which is printed to standard output.
+//
+// Example: examples/regex_replace.cpp
 #pragma once
 
 #include <nuv/nuv_export.h>

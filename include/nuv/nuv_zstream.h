@@ -23,6 +23,8 @@
 // - get_gzip_crc() and get_gzip_data_size() hold the trailer (the 8 bytes right after the
 //   deflate data) once the member was read to its end and the stream closed, else 0;
 //   verified_end() compares the trailer with the data.
+//
+// Examples: examples/pack_file.cpp, examples/read_lines.cpp, examples/write_container.cpp
 #pragma once
 
 #include <nuv/nuv_export.h>
