@@ -37,7 +37,8 @@ cmake --build build/release --target docs
 leg "Debug + AddressSanitizer + UndefinedBehaviorSanitizer"
 run_suite build/asan "" -DCMAKE_BUILD_TYPE=Debug -DNUV_SANITIZE=ON
 leg "Release without ISA-L: the stream tests"
-run_suite build/zlib-only '^Zstream' -DCMAKE_BUILD_TYPE=Release -DNUV_WITH_ISAL=OFF -DNUV_BUILD_TOOLS=OFF
+run_suite build/zlib-only '^Zstream' -DCMAKE_BUILD_TYPE=Release -DNUV_WITH_ISAL=OFF -DNUV_BUILD_TOOLS=OFF \
+  -DNUV_BUILD_EXAMPLES=OFF
 leg "ThreadSanitizer: the threaded tests"
 cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNUV_SANITIZE_THREAD=ON -DNUV_BUILD_TOOLS=OFF >/dev/null
 cmake --build build/tsan -j "$jobs" --target zstream_threads_test
