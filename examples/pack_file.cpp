@@ -26,7 +26,6 @@ static bool container_checks_out(const char* container, const char* password)
     in.ignore(std::numeric_limits<std::streamsize>::max()); // decode everything, keep nothing
     const NUV_ZSTREAM_ERROR_ENUM error = in.last_error();
     const bool complete = in.verified_end();
-    in.close();
     if (error != NUV_ZSTREAM_OK) {
         std::fprintf(stderr, "%s: %s (wrong password?)\n", container, nuv_zstream_error_text(error));
         return false;

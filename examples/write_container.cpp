@@ -20,7 +20,8 @@ int main(int argc, char** argv)
     const std::string output_name = argv[2];
     const bool gzip = output_name.size() > 3 && output_name.compare(output_name.size() - 3, 3, ".gz") == 0;
 
-    // The library's file streams take UTF-8 names on every platform.
+    // The library's file streams take UTF-8 names on every platform. (Windows hands main()
+    // its arguments in the ANSI code page: names beyond it need the wide command line.)
     std::tenvik_ifstream input;
     input.open(argv[1], std::ios_base::binary);
     if (!input) {
@@ -50,9 +51,13 @@ int main(int argc, char** argv)
 
     // close() writes the end of the container: check the stream after it, not before.
     output.close();
-    if (!copied || output.bad() || output.last_error() != NUV_ZSTREAM_OK) {
-        std::fprintf(stderr, "%s: write failed: %s\n", output_name.c_str(),
-                     nuv_zstream_error_text(output.last_error()));
+    const NUV_ZSTREAM_ERROR_ENUM error = output.last_error();
+    if (error != NUV_ZSTREAM_OK) {
+        std::fprintf(stderr, "%s: %s\n", output_name.c_str(), nuv_zstream_error_text(error));
+        return 1;
+    }
+    if (!copied || output.bad()) {
+        std::fprintf(stderr, "%s: reading %s or writing failed\n", output_name.c_str(), argv[1]);
         return 1;
     }
     std::printf("%s: %llu bytes written as %s\n", output_name.c_str(), static_cast<unsigned long long>(total),
