@@ -122,8 +122,8 @@ NUV_EXPORT FILE* fopen(const char* path, const char* mode);
 /// - Linux (UTF-32): the absolute, lexically normalised path: "/a/b/../c" -> L"/a/c".
 /// - Windows (UTF-16, surrogate pairs above U+FFFF): GetFullPathNameW's answer ('/'
 ///   becomes a backslash, "." and ".." resolved) in the long form, written here as the
-///   characters themselves: C:/d/../f -> \\?\C:\f, \\srv\share\f -> \\?\UNC\srv\share\f; a
-///   name already in the \\?\ form is kept as it is.
+///   characters themselves: `C:/d/../f` -> `\\?\C:\f`, `\\srv\share\f` -> `\\?\UNC\srv\share\f`;
+///   a name already in the `\\?\` form is kept as it is.
 NUV_EXPORT std::wstring get_unc_full_path(const char* path);
 
 /// Converts a path from get_unc_full_path back to UTF-8, the narrow encoding of names on

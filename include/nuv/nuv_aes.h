@@ -13,6 +13,7 @@
 
 #include <nuv/nuv_export.h>
 
+/// One expanded key for one direction and the cipher operations of its mode.
 class NUV_EXPORT NUV_AES {
 public:
     /// Chaining mode.

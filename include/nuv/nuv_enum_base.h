@@ -4,6 +4,7 @@
 
 #include <nuv/nuv_export.h>
 
+/// An integer enumeration value that client enumerations derive from.
 class NUV_EXPORT NUV_ENUM_BASE {
 public:
     /// Value 0.
@@ -25,9 +26,9 @@ public:
 
     /// Comparisons look at the integer values only, never at the dynamic type.
     bool operator==(int value) const;
-    bool operator!=(int value) const;
-    bool operator==(const NUV_ENUM_BASE& other) const;
-    bool operator!=(const NUV_ENUM_BASE& other) const;
+    bool operator!=(int value) const;                  ///< The opposite of operator==(int).
+    bool operator==(const NUV_ENUM_BASE& other) const; ///< Compares the two integer values.
+    bool operator!=(const NUV_ENUM_BASE& other) const; ///< The opposite of operator==.
 
     /// Adds 1 and returns this object.
     NUV_ENUM_BASE& operator++();

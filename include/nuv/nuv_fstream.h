@@ -5,6 +5,8 @@
 // by that full path, whatever form the caller's name had and however long the path is
 // (see OPENABLE_PATH; on Windows the standard file buffer's wide-name open). Everything
 // else is inherited.
+//
+// Example: examples/write_container.cpp
 #pragma once
 
 #include <host/host_services.h>

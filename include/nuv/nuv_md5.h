@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+/// One MD5 digest: update, finalize once, then read it.
 class NUV_EXPORT NUV_MD5 {
 public:
     /// Length of a digest text in the current form.

@@ -8,6 +8,8 @@
 // Profilers are for one thread: the file and the chain of recursive profilers are
 // process-wide and unguarded. A report line or CSV row longer than 2047 characters is
 // cut at 2047 characters (the row keeps its line end); nothing is allocated to report.
+//
+// Example: examples/profile.cpp
 #pragma once
 
 #include <nuv/nuv_export.h>
@@ -17,6 +19,7 @@
 #include <cstdint>
 #include <cstdio>
 
+/// Measures the block it lives in and reports it when destroyed.
 class NUV_EXPORT NUV_PROFILER {
 public:
     /// Measurement kinds, combined into the `types` mask.

@@ -14,6 +14,8 @@
 //
 // Debug lines (enable_debug_msgs) go through the host's debug service with tag "NUV",
 // except match()'s line, which is printed to standard output.
+//
+// Example: examples/regex_replace.cpp
 #pragma once
 
 #include <nuv/nuv_export.h>
@@ -24,6 +26,7 @@
 #include <string>
 #include <vector>
 
+/// One compiled pattern and the group offsets of its last search or match.
 class NUV_EXPORT NUV_REGEXP {
 public:
     /// Offsets of a match or group in the subject text: [start, end).

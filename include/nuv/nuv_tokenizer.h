@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+/// A tokenizer with the character classes it was constructed with.
 class NUV_EXPORT NUV_TOKENIZER {
 public:
     /// Each string is a set of bytes (order and repetition do not matter, empty = no

@@ -23,6 +23,8 @@
 // - get_gzip_crc() and get_gzip_data_size() hold the trailer (the 8 bytes right after the
 //   deflate data) once the member was read to its end and the stream closed, else 0;
 //   verified_end() compares the trailer with the data.
+//
+// Examples: examples/pack_file.cpp, examples/read_lines.cpp, examples/write_container.cpp
 #pragma once
 
 #include <nuv/nuv_export.h>
@@ -151,8 +153,11 @@ public:
     static void zstream_free(void* opaque, void* address);
 
 protected:
+    /// Drains the full put area into the body; eof when the stream is not open or a step failed.
     int overflow(int c) override;
+    /// A writing buffer has nothing to read: 0.
     int underflow() override;
+    /// flush(Z_SYNC_FLUSH); failures show in last_error() and the file's state, not here.
     int sync() override;
 
 private:
@@ -250,7 +255,10 @@ public:
     void close(bool free_buffers);
 
 protected:
+    /// A reading buffer takes no writes: 0.
     int overflow(int c) override;
+    /// Refills the get area with the next deciphered and/or inflated bytes; eof at the end of
+    /// the body, after an error, or when not open.
     int underflow() override;
 
 private:
