@@ -18,6 +18,10 @@ write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/nuv_toolkitConfigVe
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/nuv_toolkitConfig.cmake
   ${CMAKE_CURRENT_BINARY_DIR}/nuv_toolkitConfigVersion.cmake DESTINATION ${NUV_CMAKE_DIR})
 
+# The pkg-config file finds the prefix from its own place, however deep the library
+# directory is (lib, lib64, lib/x86_64-linux-gnu).
+file(RELATIVE_PATH NUV_PC_TO_PREFIX /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
+string(REGEX REPLACE "/$" "" NUV_PC_TO_PREFIX ${NUV_PC_TO_PREFIX})
 configure_file(cmake/nuv_toolkit.pc.in ${CMAKE_CURRENT_BINARY_DIR}/nuv_toolkit.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/nuv_toolkit.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
