@@ -11,7 +11,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libssl-dev
   clang libclang-rt-14-dev clang-format
   libisal-dev pigz gzip python3
-  mandoc groff-base bash-completion
+  mandoc groff-base bash-completion dpkg-dev file lintian
 )
 if [ "${1:-}" = windows ]; then
   packages+=(g++-mingw-w64-x86-64-posix wine64 wine libz-mingw-w64-dev libgcrypt-mingw-w64-dev googletest)
