@@ -47,7 +47,8 @@ elseif(CMAKE_SYSTEM_NAME STREQUAL "Linux")
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${NUV_PACKAGE_MAINTAINER})
   set(CPACK_DEBIAN_PACKAGE_SECTION libdevel)
-  set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "compressed and encrypted file streams, AES, MD5, text utilities")
+  set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+      "compressed and encrypted file streams, AES, MD5, text utilities")
   string(CONCAT CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "nuv_toolkit is a C++17 shared library of building blocks: file streams that\n"
     "write and read compressed and AES-encrypted containers and gzip members, AES\n"
@@ -67,9 +68,9 @@ elseif(CMAKE_SYSTEM_NAME STREQUAL "Linux")
   set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_SOURCE_DIR}/cmake/debian/triggers)
   set(CPACK_STRIP_FILES ON)
 
-  # Debian's changelog and copyright file go into the package only, through a component
-  # that a plain install leaves out and cpack adds. The changelog's date is the time of
-  # configuration, or SOURCE_DATE_EPOCH when set.
+  # Debian's changelog, copyright file and lintian overrides go into the package only,
+  # through a component that a plain install leaves out and cpack adds. The changelog's
+  # date is the time of configuration, or SOURCE_DATE_EPOCH when set.
   find_program(NUV_GZIP gzip REQUIRED)
   string(TIMESTAMP NUV_PACKAGE_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
   set(doc_dir ${CMAKE_CURRENT_BINARY_DIR}/debian)
@@ -78,6 +79,8 @@ elseif(CMAKE_SYSTEM_NAME STREQUAL "Linux")
   install(FILES ${doc_dir}/changelog.Debian.gz cmake/debian/copyright
           DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${CPACK_DEBIAN_PACKAGE_NAME}
           COMPONENT debian EXCLUDE_FROM_ALL)
+  install(FILES cmake/debian/lintian-overrides RENAME ${CPACK_DEBIAN_PACKAGE_NAME}
+          DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides COMPONENT debian EXCLUDE_FROM_ALL)
   set(CPACK_INSTALL_CMAKE_PROJECTS
       ${PROJECT_BINARY_DIR} ${PROJECT_NAME} ALL /
       ${PROJECT_BINARY_DIR} ${PROJECT_NAME} debian /)
