@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that the build, tests, benchmarks and fuzzers need;
-# `install-deps.sh windows` adds the cross toolchain, wine and the Windows builds of zlib
-# and libgcrypt. Idempotent: when everything is already there it installs nothing and
-# prints nothing.
+# Installs the Debian packages that the build, tests, benchmarks, fuzzers and the check of
+# the Debian package need; `install-deps.sh windows` adds the cross toolchain, wine and the
+# Windows builds of zlib and libgcrypt. Idempotent: when everything is already there it
+# installs nothing and prints nothing.
 set -euo pipefail
 
 packages=(
@@ -11,7 +11,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libssl-dev
   clang libclang-rt-14-dev clang-format
   libisal-dev pigz gzip python3
-  doxygen
+  doxygen mandoc groff-base bash-completion dpkg-dev file lintian
 )
 if [ "${1:-}" = windows ]; then
   packages+=(g++-mingw-w64-x86-64-posix wine64 wine libz-mingw-w64-dev libgcrypt-mingw-w64-dev googletest)

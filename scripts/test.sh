@@ -2,7 +2,8 @@
 # Builds the library and its tests twice and runs the whole suite in each build:
 # Release, whose API reference is built as well, then Debug with AddressSanitizer and
 # UndefinedBehaviorSanitizer; then a short build without ISA-L runs the stream tests
-# against the zlib-only reader, a ThreadSanitizer build runs the threaded tests, and
+# against the zlib-only reader, a ThreadSanitizer build runs the threaded tests,
+# scripts/test-package.sh builds and checks the Debian package, and
 # scripts/test-windows.sh cross-builds everything for 64-bit Windows and runs the whole
 # suite under wine.
 set -euo pipefail
@@ -43,6 +44,8 @@ leg "ThreadSanitizer: the threaded tests"
 cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNUV_SANITIZE_THREAD=ON -DNUV_BUILD_TOOLS=OFF >/dev/null
 cmake --build build/tsan -j "$jobs" --target zstream_threads_test
 ctest --test-dir build/tsan --output-on-failure -j "$jobs" --timeout 600 -R '^ZstreamThreads'
+leg "Debian package: cpack, lintian, a consumer and nuvz from the unpacked package"
+bash scripts/test-package.sh
 leg "Windows (mingw-w64) under wine: the whole suite"
 bash scripts/test-windows.sh
 leg ""

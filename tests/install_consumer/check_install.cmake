@@ -1,9 +1,18 @@
 # Installs the build tree into a staging prefix, then configures, builds and runs a
 # consumer project against it with find_package, and again with pkg-config's flags.
-# With TOOLCHAIN (a Windows build) the staging prefix is the unpacked zip that cpack makes
-# instead, the consumer is cross-built with that toolchain and run through EMULATOR.
+# LIBDIR is the library directory under the prefix (lib when not given). With PREFIX (an
+# unpacked Debian package's usr) the consumer is checked against that instead of an
+# install. With TOOLCHAIN (a Windows build) the staging prefix is the unpacked zip that
+# cpack makes instead, the consumer is cross-built with that toolchain and run through
+# EMULATOR.
 file(REMOVE_RECURSE ${WORK_DIR})
 set(prefix ${WORK_DIR}/stage)
+if(PREFIX)
+  set(prefix ${PREFIX})
+endif()
+if(NOT LIBDIR)
+  set(LIBDIR lib)
+endif()
 
 function(run)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
@@ -34,18 +43,20 @@ if(TOOLCHAIN)
   return()
 endif()
 
-run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
+if(NOT PREFIX)
+  run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
+endif()
 run(${CMAKE_COMMAND} -S ${CONSUMER_DIR} -B ${WORK_DIR}/consumer
-    -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_RPATH=${prefix}/lib)
+    -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_RPATH=${prefix}/${LIBDIR})
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/consumer)
 run(${WORK_DIR}/consumer/consumer WORKING_DIRECTORY ${WORK_DIR})
 message(STATUS "${last_output}")
 
 # The same client built with the flags pkg-config gives.
 find_program(PKG_CONFIG pkg-config REQUIRED)
-set(ENV{PKG_CONFIG_PATH} ${prefix}/lib/pkgconfig)
+set(ENV{PKG_CONFIG_PATH} ${prefix}/${LIBDIR}/pkgconfig)
 run(${PKG_CONFIG} --cflags --libs nuv_toolkit)
 separate_arguments(flags UNIX_COMMAND "${last_output}")
-run(c++ -std=c++17 ${CONSUMER_DIR}/consumer.cpp ${flags} -Wl,-rpath,${prefix}/lib -o ${WORK_DIR}/consumer_pc)
+run(c++ -std=c++17 ${CONSUMER_DIR}/consumer.cpp ${flags} -Wl,-rpath,${prefix}/${LIBDIR} -o ${WORK_DIR}/consumer_pc)
 run(${WORK_DIR}/consumer_pc WORKING_DIRECTORY ${WORK_DIR})
 message(STATUS "${last_output}")
