@@ -13,13 +13,19 @@ namespace {
 
 const char s_usage[] =
     "Usage:\n"
-    "  nuvz pack [KEY] [--store] [--encrypt-only] [--gzip] [--level N] [--threads N] IN OUT\n"
-    "  nuvz unpack [KEY] IN OUT\n"
+    "  nuvz pack [KEY] [-f] [--store] [--encrypt-only] [--gzip] [--level N]\n"
+    "            [--threads N] IN OUT\n"
+    "  nuvz unpack [KEY] [-f] IN OUT\n"
     "  nuvz info FILE...\n"
     "  nuvz md5 [--legacy] [FILE...]\n"
     "  nuvz --help\n"
     "\n"
     "IN '-' reads standard input, OUT '-' writes standard output (pack refuses a terminal).\n"
+    "\n"
+    "OUT is written as OUT.nuvz-partial-XXXXXX in its directory and renamed to OUT once\n"
+    "complete; a failure removes it, so OUT is never left half written. An existing OUT\n"
+    "is kept unless --force is given; a device (/dev/null) or a pipe is written in place.\n"
+    "  -f, --force        replace an existing OUT\n"
     "\n"
     "Commands:\n"
     "  pack    write IN into the packed file OUT: compressed (zlib), and encrypted with\n"
@@ -46,9 +52,9 @@ const char s_usage[] =
     "  --key-hex HEX      a raw key of 16, 24 or 32 bytes in hex (32, 48 or 64 digits)\n"
     "A password's key is its MD5 digest (16 bytes).\n"
     "\n"
-    "Exit status: 0 success, 1 a file or pipe could not be read or written, 2 usage error\n"
-    "(also an encrypted file without its key, or a bad password file), 3 the data did not\n"
-    "decode (wrong password or key, damaged or cut file, not a packed file).\n";
+    "Exit status: 0 success, 1 a file or pipe could not be read or written (or OUT exists),\n"
+    "2 usage error (also an encrypted file without its key, or a bad password file), 3 the\n"
+    "data did not decode (wrong password or key, damaged or cut file, not a packed file).\n";
 
 const struct {
     const char* name;

@@ -1,10 +1,11 @@
-// nuvz on POSIX systems: stat and lstat, access, /dev/tty with termios, fcntl, and
-// /dev/stdin and /dev/stdout for the standard streams.
+// nuvz on POSIX systems: stat and lstat, access, exclusive creation and atomic renames,
+// /dev/tty with termios, fcntl, and /dev/stdin and /dev/stdout for the standard streams.
 #include "nuvz.h"
 
 #include <host/host_services.h>
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -34,7 +35,6 @@ bool file_status(const std::string& name, FILE_STATUS* status, bool follow_link)
     status->size = status->regular ? uint64_t(info.st_size) : 0;
     status->volume = uint64_t(info.st_dev);
     status->index = uint64_t(info.st_ino);
-    status->modified = uint64_t(info.st_mtim.tv_sec) * 1000000000u + uint64_t(info.st_mtim.tv_nsec);
     return true;
 }
 
@@ -55,6 +55,41 @@ bool remove_path(const OPENABLE_PATH& path)
 
 // An open file can be removed here: nothing to release.
 void release_open_files() {}
+
+bool create_new_file(const OPENABLE_PATH& path)
+{
+    const int file = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    return file >= 0 && ::close(file) == 0;
+}
+
+bool sync_file(const OPENABLE_PATH& path)
+{
+    const int file = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const bool synced = file >= 0 && ::fsync(file) == 0;
+    const int error = errno;
+    if (file >= 0)
+        ::close(file);
+    errno = error;
+    return synced;
+}
+
+bool rename_file(const OPENABLE_PATH& from, const OPENABLE_PATH& to, bool replace)
+{
+    if (replace)
+        return ::rename(from.c_str(), to.c_str()) == 0;
+#ifdef RENAME_NOREPLACE
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+#endif
+    // A file system without the no-replace rename: a second link fails just as well when
+    // the name is taken.
+    if (::link(from.c_str(), to.c_str()) != 0)
+        return false;
+    ::unlink(from.c_str());
+    return true;
+}
 
 bool is_terminal(std::FILE* stream)
 {

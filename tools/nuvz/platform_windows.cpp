@@ -1,5 +1,6 @@
-// nuvz on Windows: the wide command line, file status by handle, the console, and named
-// pipes that give standard input and output a name the library's streams can open.
+// nuvz on Windows: the wide command line, file status by handle, exclusive creation and
+// moves, the console, and named pipes that give standard input and output a name the
+// library's streams can open.
 #include "nuvz.h"
 
 #include <host/host_services.h>
@@ -54,6 +55,10 @@ int errno_from_win32(DWORD error)
         {ERROR_ACCESS_DENIED, EACCES},
         {ERROR_SHARING_VIOLATION, EACCES},
         {ERROR_FILENAME_EXCED_RANGE, ENAMETOOLONG},
+        {ERROR_FILE_EXISTS, EEXIST},
+        {ERROR_ALREADY_EXISTS, EEXIST},
+        {ERROR_DISK_FULL, ENOSPC},
+        {ERROR_HANDLE_DISK_FULL, ENOSPC},
     };
     for (const auto& entry : s_errors)
         if (entry.win32 == error)
@@ -170,16 +175,18 @@ bool file_status(const std::string& name, FILE_STATUS* status, bool follow_link)
     const HANDLE file = open_name(name, FILE_READ_ATTRIBUTES, follow_link ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
     if (file == INVALID_HANDLE_VALUE)
         return false;
-    BY_HANDLE_FILE_INFORMATION info;
-    const bool known = GetFileInformationByHandle(file, &info);
+    BY_HANDLE_FILE_INFORMATION info{};
+    const DWORD type = GetFileType(file);
+    // A device (NUL, CON) or a pipe may have no such information: neither a file nor a directory.
+    const bool known =
+        GetFileInformationByHandle(file, &info) || type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE;
     if (known) {
         status->directory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        status->regular = !status->directory && GetFileType(file) == FILE_TYPE_DISK &&
-                          !is_link(file, info.dwFileAttributes);
+        status->regular =
+            !status->directory && type == FILE_TYPE_DISK && !is_link(file, info.dwFileAttributes);
         status->size = status->regular ? join(info.nFileSizeHigh, info.nFileSizeLow) : 0;
         status->volume = info.dwVolumeSerialNumber;
         status->index = join(info.nFileIndexHigh, info.nFileIndexLow);
-        status->modified = join(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime);
     } else {
         errno = errno_from_win32(GetLastError());
     }
@@ -214,6 +221,42 @@ bool remove_path(const OPENABLE_PATH& path)
 void release_open_files()
 {
     _fcloseall();
+}
+
+bool create_new_file(const OPENABLE_PATH& path)
+{
+    const HANDLE file =
+        CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        errno = errno_from_win32(GetLastError());
+        return false;
+    }
+    CloseHandle(file);
+    return true;
+}
+
+bool sync_file(const OPENABLE_PATH& path)
+{
+    const HANDLE file =
+        CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    const bool synced = file != INVALID_HANDLE_VALUE && FlushFileBuffers(file);
+    if (!synced)
+        errno = errno_from_win32(GetLastError());
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    return synced;
+}
+
+// Without MOVEFILE_REPLACE_EXISTING the move fails when `to` exists: the no-replace rename.
+bool rename_file(const OPENABLE_PATH& from, const OPENABLE_PATH& to, bool replace)
+{
+    const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+    if (MoveFileExW(from.c_str(), to.c_str(), flags))
+        return true;
+    errno = errno_from_win32(GetLastError());
+    return false;
 }
 
 // The console, not _isatty: that also answers true for NUL and other character devices.
