@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # End-to-end test of nuvz (usage: nuvz_test.sh PATH_TO_NUVZ): round trips in every mode, info,
 # md5 against md5sum, gzip interchange, exit codes and messages, an existing OUT kept, and no partial
-# output after failed writes.
+# output after failed writes and interrupts.
 # A Windows build (nuvz.exe) runs through NUVZ_EMULATOR (wine); NUVZ_PEER names a nuvz built
 # for this system, and files then cross between the two both ways. NUVZ_LARGE=1 adds a round
 # trip past 4 GiB.
@@ -107,6 +107,22 @@ for t in 1 2 4; do
         cmp -s t.txt text.txt || fail "--threads $t"
 done
 cmp -s t2.gz t4.gz && cmp -s t2.nuv t4.nuv && ! cmp -s t1.gz t2.gz || fail "--threads 2 and 4 differ, or 1 is pieces"
+# Interrupts in the middle of a pack and of an unpack, whose input comes through a FIFO: once the
+# temporary file holds data, the signal comes while nuvz waits for more. The run ends as the signal
+# ends a process (128 + N) and leaves neither OUT nor the temporary file. wine turns SIGINT into
+# Ctrl-C; its other signals are no console events.
+for i in $(seq 30); do cat random.bin; done >large.bin && nz pack --password secret large.bin large.nuv && mkfifo fifo
+signals="INT:2 TERM:15 HUP:1" && [ -z "$windows" ] || signals=INT:2
+for signal in $signals; do
+    for run in "large.bin|pack --threads 1 - new.sig" "large.nuv|unpack --password secret - new.sig"; do
+        { env --default-signal "${nuvz[@]}" ${run#*|} <fifo 2>/dev/null & } && exec 3>fifo && pid=$!
+        head -c 1000000 "${run%%|*}" >&3
+        for i in $(seq 100); do set -- new.sig.nuvz-partial-* && [ -s "$1" ] && break || sleep 0.05; done
+        kill -"${signal%:*}" $pid && { wait $pid; } 2>/dev/null; code=$? && exec 3>&-
+        set -- new.sig*
+        [ $code -eq $((128 + ${signal#*:})) ] && [ ! -e "$1" ] || fail "SIG${signal%:*} during ${run#*|}: exit $code, left $*"
+    done
+done
 # Pipes: tar through pack and unpack, gzip both ways; never a file named '-'; a reader that goes
 # away early (exit 1, nothing left behind); standard input that ends before the packed data does.
 mkdir -p tree/sub x && cp text.txt tree/ && cp random.bin tree/sub/ && printf 'secret\nrest\n' >key.txt
@@ -164,17 +180,20 @@ while True:
     out += chunk
     if not chunk: break
     if given < min(len(re.findall(rb"Password[^:]*:", plain(out))), len(answers)):
-        time.sleep(delay); os.write(fd, (answers[given] + "\r").encode()); given += 1
-print(plain(out).decode(errors="replace")); sys.exit(os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1]))' "$1" $delay "${nuvz[@]}" "${@:2}" >out.txt
+        time.sleep(delay); os.write(fd, b"\x03" if answers[given] == "^C" else (answers[given] + "\r").encode()); given += 1
+status = os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1])
+echo = "echo " + ("on" if termios.tcgetattr(fd)[3] & termios.ECHO else "off")
+print(plain(out).decode(errors="replace") + echo); sys.exit(status if status >= 0 else 128 - status)' "$1" $delay "${nuvz[@]}" "${@:2}" >out.txt
 }
 on_terminal secret unpack p.nuv asked.txt && cmp -s asked.txt text.txt && ! grep -q secret out.txt || fail "prompt: $(cat out.txt)"
 on_terminal twice,twice pack --prompt text.txt q.nuv && nz unpack --password twice q.nuv q.txt || fail "pack --prompt"
 on_terminal one,two pack --prompt text.txt new.nuv; [ $? -eq 2 ] && grep -q differ out.txt || fail "different passwords"
 on_terminal "" pack text.txt -; [ $? -eq 2 ] && grep -q "not write packed data to a terminal" out.txt || fail "terminal"
-# An existing OUT is refused before a password is asked.
+# An existing OUT is refused before a password is asked; Ctrl-C at the prompt puts the echo back.
 for args in "unpack p.nuv c.txt" "pack --prompt text.txt c.nuv"; do
     on_terminal secret,secret $args; [ $? -eq 1 ] && ! grep -q Password out.txt || fail "asked before refusing: $args"
 done
+on_terminal "^C" unpack p.nuv new.txt; [ $? -eq 130 ] && grep -q "echo on" out.txt || fail "Ctrl-C at the prompt: $(cat out.txt)"
 # Files cross between this nuvz and NUVZ_PEER both ways, as files and through pipes.
 if [ -n "$peer" ]; then
     for options in "" "--password secret" "--key-hex $k$k" "--password secret --encrypt-only" "--gzip --level 1"; do

@@ -2,7 +2,8 @@
 // the library's public interface, one source file per command.
 //
 // Exit codes: 0 success, 1 a file could not be read or written, 2 usage error,
-// 3 the data did not decode (wrong password or key, damaged or cut file, not a packed file).
+// 3 the data did not decode (wrong password or key, damaged or cut file, not a packed file),
+// 128 + N ended by signal N (or the Windows console event that stands for it).
 #include "nuvz.h"
 
 #include <cstdio>
@@ -23,8 +24,9 @@ const char s_usage[] =
     "IN '-' reads standard input, OUT '-' writes standard output (pack refuses a terminal).\n"
     "\n"
     "OUT is written as OUT.nuvz-partial-XXXXXX in its directory and renamed to OUT once\n"
-    "complete; a failure removes it, so OUT is never left half written. An existing OUT\n"
-    "is kept unless --force is given; a device (/dev/null) or a pipe is written in place.\n"
+    "complete; a failure or an interrupt removes it, so OUT is never left half written.\n"
+    "An existing OUT is kept unless --force is given; a device (/dev/null) or a pipe is\n"
+    "written in place.\n"
     "  -f, --force        replace an existing OUT\n"
     "\n"
     "Commands:\n"
@@ -54,7 +56,9 @@ const char s_usage[] =
     "\n"
     "Exit status: 0 success, 1 a file or pipe could not be read or written (or OUT exists),\n"
     "2 usage error (also an encrypted file without its key, or a bad password file), 3 the\n"
-    "data did not decode (wrong password or key, damaged or cut file, not a packed file).\n";
+    "data did not decode (wrong password or key, damaged or cut file, not a packed file),\n"
+    "128 + N ended by signal N: 130 SIGINT (Ctrl-C), 143 SIGTERM, 129 SIGHUP; on Windows\n"
+    "130 Ctrl-C, 149 Ctrl-Break, 129 the console closed.\n";
 
 const struct {
     const char* name;

@@ -86,14 +86,17 @@ void key_from_password(const std::string& password, KEY* key);
 bool remove_file(const std::string& name);
 /// Readies the removal of `name` by remove_prepared_file(); an empty name for none.
 void prepare_removal(const std::string& name);
+/// Whether prepare_removal() readied a file.
+bool removal_prepared();
 /// Removes the file readied by prepare_removal(), for handlers that end the process and
-/// must not allocate. It may close every file the process has open first.
-void remove_prepared_file();
+/// must not allocate. `close_files` first closes every file the process has open (see
+/// release_open_files), which only the thread that writes the file may do.
+void remove_prepared_file(bool close_files);
 
 /// OUT of pack and unpack. A file is written under a temporary name beside it,
 /// "OUT.nuvz-partial-XXXXXX", and renamed to OUT once it is complete, so that OUT is never
-/// seen half written: a failure, or the library ending the process, removes the temporary
-/// file instead. Standard output, and an existing device or pipe such as
+/// seen half written: a failure, an interrupt, or the library ending the process removes the
+/// temporary file instead. Standard output, and an existing device or pipe such as
 /// /dev/null, are written in place.
 class OUTPUT {
 public:
@@ -138,7 +141,8 @@ public:
     ~PROGRESS();
     PROGRESS(const PROGRESS&) = delete;
     PROGRESS& operator=(const PROGRESS&) = delete;
-    /// Reports `done` bytes, at most four times a second.
+    /// Reports `done` bytes, at most four times a second. Also the point, between two pieces
+    /// of work, where an interrupt may end the process (end_if_interrupted).
     void update(uint64_t done);
 
 private:

@@ -13,9 +13,32 @@
 namespace nuvz {
 
 /// The arguments after the program's name, in UTF-8. Readies the process first: standard
-/// input and output carry bytes untranslated, and writing to a reader that went away fails
-/// (exit status 1 and clean-up) instead of ending the process.
+/// input and output carry bytes untranslated, writing to a reader that went away fails
+/// (exit status 1 and clean-up) instead of ending the process, and an interrupt (SIGINT,
+/// SIGTERM, SIGHUP; on Windows Ctrl-C, Ctrl-Break, closing the console) removes the file
+/// readied by prepare_removal(), puts the terminal's echo back when a password was being
+/// asked, and ends the process with status 128 + N, N the signal's number. Signals that
+/// the process was started ignoring (nohup, background jobs) stay ignored.
 std::vector<std::string> start_process(int argc, char** argv);
+
+/// Where interrupts are handed to the main thread (Windows, whose console events arrive on
+/// a thread of their own while the main thread may be writing the file to remove): ends the
+/// process as start_process() describes when one came. Called between two pieces of work;
+/// does nothing elsewhere.
+void end_if_interrupted();
+
+/// Holds interrupts back while it lives, so that they never meet a file readied for
+/// removal halfway, or a file between its two names.
+class INTERRUPTS_HELD {
+public:
+    INTERRUPTS_HELD();
+    ~INTERRUPTS_HELD();
+    INTERRUPTS_HELD(const INTERRUPTS_HELD&) = delete;
+    INTERRUPTS_HELD& operator=(const INTERRUPTS_HELD&) = delete;
+
+private:
+    alignas(8) unsigned char m_saved[128]; ///< POSIX: the signal mask to put back.
+};
 
 /// What the commands need to know of a file.
 struct FILE_STATUS {

@@ -84,11 +84,17 @@ void prepare_removal(const std::string& name)
     s_prepared_removal.reset(name.empty() ? nullptr : new OPENABLE_PATH(name));
 }
 
-void remove_prepared_file()
+bool removal_prepared()
+{
+    return s_prepared_removal != nullptr;
+}
+
+void remove_prepared_file(bool close_files)
 {
     if (!s_prepared_removal)
         return;
-    release_open_files();
+    if (close_files)
+        release_open_files();
     remove_path(*s_prepared_removal);
 }
 
@@ -131,7 +137,7 @@ std::string s_failure_line, s_out_of_memory_line;
 
 [[noreturn]] void end_with(const std::string& line)
 {
-    remove_prepared_file();
+    remove_prepared_file(true);
     std::fputs(line.c_str(), stderr);
     std::_Exit(EXIT_FILE);
 }
@@ -208,7 +214,9 @@ bool OUTPUT::open(const char* failure)
     int error = EEXIST;
     for (int attempt = 0; attempt < 100 && error == EEXIST; ++attempt) {
         const std::string name = temporary_name(m_name);
-        if (create_new_file(OPENABLE_PATH(name))) {
+        const OPENABLE_PATH path(name);
+        const INTERRUPTS_HELD held; // an interrupt finds no file, or one readied for removal
+        if (create_new_file(path)) {
             m_temporary = name;
             prepare_removal(name);
             return true;
@@ -226,6 +234,7 @@ bool OUTPUT::commit()
     const OPENABLE_PATH from(m_temporary), to(m_name);
     bool renamed = sync_file(from);
     if (renamed) {
+        const INTERRUPTS_HELD held; // the file has one of its names, and only its new one is kept
         renamed = rename_file(from, to, m_force);
         if (renamed) {
             m_temporary.clear();
@@ -246,6 +255,7 @@ void OUTPUT::discard()
     if (m_temporary.empty())
         return;
     remove_file(m_temporary);
+    const INTERRUPTS_HELD held;
     m_temporary.clear();
     prepare_removal(std::string());
 }
@@ -273,6 +283,7 @@ void PROGRESS::show(const std::string& line)
 
 void PROGRESS::update(uint64_t done)
 {
+    end_if_interrupted();
     if (!m_enabled)
         return;
     const auto now = std::chrono::steady_clock::now();
