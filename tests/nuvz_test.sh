@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # End-to-end test of nuvz (usage: nuvz_test.sh PATH_TO_NUVZ): round trips in every mode, info,
-# md5 against md5sum, gzip interchange, exit codes and messages, an existing OUT kept, and no partial
-# output after failed writes and interrupts.
+# md5 against md5sum, gzip interchange, exit codes and messages, OUT's default name, an existing OUT
+# kept, and no partial output after failed writes and interrupts.
 # A Windows build (nuvz.exe) runs through NUVZ_EMULATOR (wine); NUVZ_PEER names a nuvz built
 # for this system, and files then cross between the two both ways. NUVZ_LARGE=1 adds a round
 # trip past 4 GiB.
@@ -74,13 +74,20 @@ while IFS='|' read -r code pattern args; do expect "$code" "$pattern" $args; don
 2|unknown option '--bogus'|pack --bogus text.txt new.nuv
 2|unknown option '-f'|md5 -f text.txt
 2|option '--force' given twice|pack -f --force text.txt new.nuv
-2|needs IN and OUT|pack text.txt
+2|needs IN, and OUT unless|unpack
+2|needs OUT when IN is standard input|pack -
+2|needs OUT: 'text.txt' does not end in .nuv or .gz|unpack text.txt
+2|needs OUT: 'sub/.nuv' does not end in .nuv or .gz|unpack sub/.nuv
 2|cannot be encrypted|pack --gzip --password a text.txt new.nuv
 2|from 0 to 9|pack --level 12 text.txt new.nuv
 2|--threads needs a number from 1 to 64|pack --threads 65 text.txt new.nuv
 0||unpack --password unneeded c.nuv c.txt
 EOF
 cmp -s c.txt text.txt && [ -d out_dir ] || fail "unpack with an unneeded password, or a pack into a directory"
+# OUT left out: IN.nuv (IN.gz with --gzip) for pack, IN without its .nuv or .gz for unpack.
+mkdir names && cp text.txt names/t && (cd names && nz pack t && nz pack --gzip t && rm t && nz unpack t.nuv &&
+    cmp -s t ../text.txt && rm t && nz unpack t.gz && cmp -s t ../text.txt && gzip -dc t.gz | cmp -s - t) ||
+    fail "OUT's default names"
 # An existing OUT is kept unless --force (-f) is given, also by a run that then fails; the file is
 # replaced with the permissions a new one gets. A device is written in place, without --force.
 echo old >old.txt && cp old.txt old.nuv

@@ -50,6 +50,10 @@ uint64_t file_size(const std::string& name);
 /// Checks IN and OUT of pack and unpack (IN readable, not the same file as OUT); prints the
 /// problem and returns its exit code, or EXIT_OK.
 int check_files(const std::string& in, const std::string& out);
+/// IN and OUT of pack (`packing`) or unpack from the positional arguments of `args`. OUT
+/// left out is IN with ".nuv" added (".gz" with --gzip) for pack, and IN without its
+/// ".nuv" or ".gz" for unpack. Returns an error text, empty on success.
+std::string in_and_out(const ARGS& args, bool packing, std::string* in, std::string* out);
 
 /// "-": standard input as IN, standard output as OUT. No file of that name is ever made.
 inline bool is_standard(const std::string& name)

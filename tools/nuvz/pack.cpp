@@ -102,9 +102,10 @@ int command_pack(const std::vector<std::string>& args)
     std::string error =
         parse_args(args, {"--store", "--encrypt-only", "--gzip", "--prompt", "--force"},
                    {"--password", "--password-file", "--key-hex", "--level", "--threads"}, &parsed);
-    if (error.empty() && parsed.positional.size() != 2)
-        error = "needs IN and OUT";
-    if (error.empty() && is_standard(parsed.positional[1]))
+    std::string in, out;
+    if (error.empty())
+        error = in_and_out(parsed, true, &in, &out);
+    if (error.empty() && is_standard(out))
         error = standard_output_problem();
     int level = DEFAULT_LEVEL;
     if (error.empty())
@@ -117,8 +118,6 @@ int command_pack(const std::vector<std::string>& args)
     if (!error.empty())
         return usage_error("pack: " + error);
 
-    const std::string& in = parsed.positional[0];
-    const std::string& out = parsed.positional[1];
     OUTPUT output(out, parsed.flags.count("--force") != 0);
     int status = check_files(in, out);
     if (status == EXIT_OK)

@@ -129,6 +129,33 @@ int check_files(const std::string& in, const std::string& out)
     return EXIT_OK;
 }
 
+std::string in_and_out(const ARGS& args, bool packing, std::string* in, std::string* out)
+{
+    const std::vector<std::string>& names = args.positional;
+    if (names.empty() || names.size() > 2)
+        return "needs IN, and OUT unless its name comes from IN";
+    *in = names[0];
+    if (names.size() == 2) {
+        *out = names[1];
+        return std::string();
+    }
+    if (is_standard(*in))
+        return "needs OUT when IN is standard input";
+    if (packing) {
+        *out = *in + (args.flags.count("--gzip") ? ".gz" : ".nuv");
+        return std::string();
+    }
+    const size_t base = in->find_last_of("/\\") + 1; // 0 without a directory
+    for (const char* suffix : {".nuv", ".gz"}) {
+        const size_t stem = in->size() - std::min(in->size(), std::strlen(suffix));
+        if (stem > base && in->compare(stem, std::string::npos, suffix) == 0) {
+            *out = in->substr(0, stem);
+            return std::string();
+        }
+    }
+    return "needs OUT: '" + *in + "' does not end in .nuv or .gz";
+}
+
 namespace {
 
 // What the library's handlers say before ending the process, composed beforehand: they

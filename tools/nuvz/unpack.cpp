@@ -59,15 +59,14 @@ int command_unpack(const std::vector<std::string>& args)
     ARGS parsed;
     std::string error =
         parse_args(args, {"--force"}, {"--password", "--password-file", "--key-hex"}, &parsed);
-    if (error.empty() && parsed.positional.size() != 2)
-        error = "needs IN and OUT";
+    std::string in, out;
+    if (error.empty())
+        error = in_and_out(parsed, false, &in, &out);
     KEY key;
     if (error.empty())
         error = resolve_key(parsed, &key);
     if (!error.empty())
         return usage_error("unpack: " + error);
-    const std::string& in = parsed.positional[0];
-    const std::string& out = parsed.positional[1];
     OUTPUT output_file(out, parsed.flags.count("--force") != 0);
     int status = check_files(in, out);
     if (status == EXIT_OK)
