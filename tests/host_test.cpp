@@ -1,5 +1,6 @@
 // Host services: configuration answers, debug lines, string helpers, real clocks and memory
-// figures, load-time registration, paths, and internal errors with their handler.
+// figures, load-time registration, paths, and internal errors and lack of memory with their
+// handlers.
 #include <host/host_services.h>
 
 #include "test_support.h"
@@ -162,7 +163,24 @@ TEST(HostServicesDeathTest, InternalErrorsEndTheProcess)
     EXPECT_EXIT(fail(), aborted, "^back\n" + report);
     EXPECT_EQ(set_internal_error_handler(nullptr), returning);
     EXPECT_EXIT(fail(), aborted, "^" + report);
-    EXPECT_EXIT(out_of_memory_handler(), aborted, "^\\[NUV\\] Out of memory\n$");
+}
+
+TEST(HostServicesDeathTest, LackOfMemoryEndsTheProcess)
+{
+    OUT_OF_MEMORY_HANDLER exiting = [] {
+        std::fputs("handled\n", stderr);
+        std::exit(4);
+    };
+    OUT_OF_MEMORY_HANDLER returning = [] { std::fputs("back\n", stderr); };
+    const std::string report = "\\[NUV\\] Out of memory\n$";
+    const auto aborted = test_support::aborted();
+    EXPECT_EXIT(out_of_memory_handler(), aborted, "^" + report);
+    EXPECT_EQ(set_out_of_memory_handler(exiting), nullptr);
+    EXPECT_EXIT(out_of_memory_handler(), testing::ExitedWithCode(4), "^handled\n$");
+    EXPECT_EQ(set_out_of_memory_handler(returning), exiting);
+    EXPECT_EXIT(out_of_memory_handler(), aborted, "^back\n" + report);
+    EXPECT_EQ(set_out_of_memory_handler(nullptr), returning);
+    EXPECT_EXIT(out_of_memory_handler(), aborted, "^" + report);
 }
 
 } // namespace

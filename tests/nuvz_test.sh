@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # End-to-end test of nuvz (usage: nuvz_test.sh PATH_TO_NUVZ): round trips in every mode, info,
-# md5 against md5sum, gzip interchange, exit codes and messages, clean-up after failed writes.
+# md5 against md5sum, gzip interchange, exit codes and messages, OUT's default name, an existing OUT
+# kept, and no partial output after failed writes and interrupts.
 # A Windows build (nuvz.exe) runs through NUVZ_EMULATOR (wine); NUVZ_PEER names a nuvz built
 # for this system, and files then cross between the two both ways. NUVZ_LARGE=1 adds a round
 # trip past 4 GiB.
@@ -26,12 +27,12 @@ expect() {
 seq 300000 >text.txt && head -c 100000 /dev/urandom >random.bin && : >empty.bin && k=000102030405060708090a0b0c0d0e0f
 printf 'LF\nCR LF\r\nCR\r^Z\032' | cat - random.bin >mixed.bin # what a text mode would change on Windows
 
-for input in text.txt random.bin empty.bin; do # round trips in every mode
+for input in text.txt random.bin empty.bin; do # round trips in every mode, over the last run's files
     for options in "" "--password secret" "--key-hex $k" "--key-hex ${k}1011121314151617" "--key-hex $k$k" \
         "--password secret --encrypt-only" "--password secret --level 1" "--password secret --store" \
         "--level 9" "--gzip" "--gzip --level 1"; do
-        expect 0 "" pack $options "$input" packed
-        expect 0 "" unpack $(grep -o -- '--\(password\|key-hex\) [^ ]*' <<<"$options") packed unpacked
+        expect 0 "" pack -f $options "$input" packed
+        expect 0 "" unpack --force $(grep -o -- '--\(password\|key-hex\) [^ ]*' <<<"$options") packed unpacked
         cmp -s "$input" unpacked || fail "round trip of $input with '$options' differs"
     done
 done
@@ -54,13 +55,15 @@ for name in "${names[@]:3}"; do cp random.bin "$name"; done # Windows names hold
 [ "$(nz md5 "${names[@]}")" = "$(md5sum "${names[@]}")" ] || fail "nuvz md5 differs from md5sum"
 [ "$(nz md5 - <mixed.bin)" = "$(md5sum - <mixed.bin)" ] || fail "md5 of standard input"
 
-# Bad input: exit code and message; no output named new.* is left behind (checked at the end).
+# Bad input: exit code and message; no output named new.* and no temporary file is left behind
+# (checked at the end).
 head -c 2000 c.nuv >cut.nuv && head -c 2000 ours.gz >cut.gz && cat ours.gz ours.gz >two.gz && mkdir out_dir
 while IFS='|' read -r code pattern args; do expect "$code" "$pattern" $args; done <<'EOF'
-1|missing-dir/out: could not write the packed file: No such file|pack text.txt missing-dir/out
+1|missing-dir/out: No such file|pack text.txt missing-dir/out
 1|missing.txt: No such file or directory|pack missing.txt new.nuv
 1|\.: Is a directory|pack . new.nuv
-1|out_dir: could not write the packed file: Is a directory|pack text.txt out_dir
+1|out_dir: Is a directory|pack text.txt out_dir
+1|out_dir: Is a directory|unpack -f c.nuv out_dir
 3|p.nuv: the data did not decode|unpack --password wrong p.nuv new.txt
 2|p.nuv: the file is encrypted|unpack p.nuv new.txt
 3|text.txt: not a packed file|unpack text.txt new.txt
@@ -69,32 +72,64 @@ while IFS='|' read -r code pattern args; do expect "$code" "$pattern" $args; don
 3|its end does not check out|unpack two.gz new.txt
 1|missing.txt: No such file or directory|md5 missing.txt
 2|unknown option '--bogus'|pack --bogus text.txt new.nuv
-2|needs IN and OUT|pack text.txt
+2|unknown option '-f'|md5 -f text.txt
+2|option '--force' given twice|pack -f --force text.txt new.nuv
+2|needs IN, and OUT unless|unpack
+2|needs OUT when IN is standard input|pack -
+2|needs OUT: 'text.txt' does not end in .nuv or .gz|unpack text.txt
+2|needs OUT: 'sub/.nuv' does not end in .nuv or .gz|unpack sub/.nuv
 2|cannot be encrypted|pack --gzip --password a text.txt new.nuv
 2|from 0 to 9|pack --level 12 text.txt new.nuv
 2|--threads needs a number from 1 to 64|pack --threads 65 text.txt new.nuv
 0||unpack --password unneeded c.nuv c.txt
 EOF
 cmp -s c.txt text.txt && [ -d out_dir ] || fail "unpack with an unneeded password, or a pack into a directory"
-# Writes that fail part-way: an output this run created is removed, an earlier one kept and named.
+# OUT left out: IN.nuv (IN.gz with --gzip) for pack, IN without its .nuv or .gz for unpack.
+mkdir names && cp text.txt names/t && (cd names && nz pack t && nz pack --gzip t && rm t && nz unpack t.nuv &&
+    cmp -s t ../text.txt && rm t && nz unpack t.gz && cmp -s t ../text.txt && gzip -dc t.gz | cmp -s - t) ||
+    fail "OUT's default names"
+# An existing OUT is kept unless --force (-f) is given, also by a run that then fails; the file is
+# replaced with the permissions a new one gets. A device is written in place, without --force.
+echo old >old.txt && cp old.txt old.nuv
+for args in "pack text.txt old.nuv" "unpack c.nuv old.txt" "pack --gzip text.txt old.txt"; do
+    expect 1 ": already exists; use --force (-f) to replace it" $args
+done
+for args in cut.nuv two.gz "--password wrong p.nuv"; do expect 3 "" unpack -f $args old.txt; done
+cmp -s old.txt old.nuv && [ "$(cat old.txt)" = old ] || fail "a refused or failed run changed OUT"
+chmod 600 old.nuv && (umask 027 && nz pack -f text.txt old.nuv) && nz unpack --force old.nuv old.txt &&
+    cmp -s old.txt text.txt || fail "--force"
+[ -n "$windows" ] || [ "$(stat -c %a old.nuv)" = 640 ] || fail "mode of a replaced OUT: $(stat -c %a old.nuv)"
+null=/dev/null && [ -z "$windows" ] || null=NUL
+expect 0 "" pack text.txt $null && expect 0 "" unpack c.nuv $null
+# Writes that fail part-way (a full disk) leave no OUT and no temporary file, and an earlier OUT as it was.
 echo "earlier content" >kept.nuv && nz pack --password secret --encrypt-only random.bin r.nuv
-LIMIT=1 expect 1 "new.nuv: could not write the packed file; the incomplete output was removed" pack random.bin new.nuv
-LIMIT=1 expect 1 "kept.nuv now holds incomplete data" pack random.bin kept.nuv
-LIMIT=1 expect 1 "new.bin: write error; the incomplete output was removed" unpack --password secret r.nuv new.bin
+LIMIT=1 expect 1 "new.nuv: could not write the packed file" pack random.bin new.nuv
+LIMIT=1 expect 1 "kept.nuv: could not write the packed file" pack -f random.bin kept.nuv
+LIMIT=1 expect 1 "new.bin: write error" unpack --password secret r.nuv new.bin
+[ "$(cat kept.nuv)" = "earlier content" ] || fail "a failed run with --force changed OUT"
 # Threads: 2 and 4 write the same pieces, 1 one zlib stream, and all unpack.
 for t in 1 2 4; do
     nz pack --gzip --threads $t text.txt t$t.gz && gzip -dc t$t.gz | cmp -s - text.txt || fail "gzip --threads $t"
-    nz pack --password secret --threads $t text.txt t$t.nuv && nz unpack --password secret t$t.nuv t.txt &&
+    nz pack --password secret --threads $t text.txt t$t.nuv && nz unpack -f --password secret t$t.nuv t.txt &&
         cmp -s t.txt text.txt || fail "--threads $t"
 done
 cmp -s t2.gz t4.gz && cmp -s t2.nuv t4.nuv && ! cmp -s t1.gz t2.gz || fail "--threads 2 and 4 differ, or 1 is pieces"
-# An abort while packing (how the library ends when memory runs out) removes the output this run
-# created. Signals are POSIX's: a Windows build meets the same clean-up on the full disk above.
-if [ -z "$windows" ]; then
-    mkfifo fifo && { "${nuvz[@]}" pack - new.aborted <fifo 2>/dev/null & } && exec 3>fifo && pid=$!
-    for i in $(seq 50); do [ -e new.aborted ] && break || sleep 0.1; done
-    kill -ABRT $pid && { wait $pid; } 2>/dev/null; code=$? && exec 3>&- && [ $code -eq 134 ] || fail "abort: exit $code"
-fi
+# Interrupts in the middle of a pack and of an unpack, whose input comes through a FIFO: once the
+# temporary file holds data, the signal comes while nuvz waits for more. The run ends as the signal
+# ends a process (128 + N) and leaves neither OUT nor the temporary file. wine turns SIGINT into
+# Ctrl-C; its other signals are no console events.
+for i in $(seq 30); do cat random.bin; done >large.bin && nz pack --password secret large.bin large.nuv && mkfifo fifo
+signals="INT:2 TERM:15 HUP:1" && [ -z "$windows" ] || signals=INT:2
+for signal in $signals; do
+    for run in "large.bin|pack --threads 1 - new.sig" "large.nuv|unpack --password secret - new.sig"; do
+        { env --default-signal "${nuvz[@]}" ${run#*|} <fifo 2>/dev/null & } && exec 3>fifo && pid=$!
+        head -c 1000000 "${run%%|*}" >&3
+        for i in $(seq 100); do set -- new.sig.nuvz-partial-* && [ -s "$1" ] && break || sleep 0.05; done
+        kill -"${signal%:*}" $pid && { wait $pid; } 2>/dev/null; code=$? && exec 3>&-
+        set -- new.sig*
+        [ $code -eq $((128 + ${signal#*:})) ] && [ ! -e "$1" ] || fail "SIG${signal%:*} during ${run#*|}: exit $code, left $*"
+    done
+done
 # Pipes: tar through pack and unpack, gzip both ways; never a file named '-'; a reader that goes
 # away early (exit 1, nothing left behind); standard input that ends before the packed data does.
 mkdir -p tree/sub x && cp text.txt tree/ && cp random.bin tree/sub/ && printf 'secret\nrest\n' >key.txt
@@ -126,7 +161,7 @@ done
 depth=25 && [ -z "$windows" ] || depth=12
 deep=. && for i in $(seq $depth); do n=$(printf %0200d "$i") && mkdir "$n" && cd "$n" && deep=$deep/$n; done && cd "$work"
 mkdir café 'a space' && for name in "$deep/t" café/日本語.nuv 'a space/Ünïcödé ✓.nuv'; do
-    nz pack --password-file key.txt text.txt "$name" && nz unpack --password-file key.txt "$name" round.txt &&
+    nz pack --password-file key.txt text.txt "$name" && nz unpack -f --password-file key.txt "$name" round.txt &&
         cmp -s round.txt text.txt && nz info "$name" | grep -qF "$name: compressed and encrypted" ||
         fail "round trip through '$name'"
 done
@@ -152,19 +187,26 @@ while True:
     out += chunk
     if not chunk: break
     if given < min(len(re.findall(rb"Password[^:]*:", plain(out))), len(answers)):
-        time.sleep(delay); os.write(fd, (answers[given] + "\r").encode()); given += 1
-print(plain(out).decode(errors="replace")); sys.exit(os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1]))' "$1" $delay "${nuvz[@]}" "${@:2}" >out.txt
+        time.sleep(delay); os.write(fd, b"\x03" if answers[given] == "^C" else (answers[given] + "\r").encode()); given += 1
+status = os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1])
+echo = "echo " + ("on" if termios.tcgetattr(fd)[3] & termios.ECHO else "off")
+print(plain(out).decode(errors="replace") + echo); sys.exit(status if status >= 0 else 128 - status)' "$1" $delay "${nuvz[@]}" "${@:2}" >out.txt
 }
 on_terminal secret unpack p.nuv asked.txt && cmp -s asked.txt text.txt && ! grep -q secret out.txt || fail "prompt: $(cat out.txt)"
 on_terminal twice,twice pack --prompt text.txt q.nuv && nz unpack --password twice q.nuv q.txt || fail "pack --prompt"
 on_terminal one,two pack --prompt text.txt new.nuv; [ $? -eq 2 ] && grep -q differ out.txt || fail "different passwords"
 on_terminal "" pack text.txt -; [ $? -eq 2 ] && grep -q "not write packed data to a terminal" out.txt || fail "terminal"
+# An existing OUT is refused before a password is asked; Ctrl-C at the prompt puts the echo back.
+for args in "unpack p.nuv c.txt" "pack --prompt text.txt c.nuv"; do
+    on_terminal secret,secret $args; [ $? -eq 1 ] && ! grep -q Password out.txt || fail "asked before refusing: $args"
+done
+on_terminal "^C" unpack p.nuv new.txt; [ $? -eq 130 ] && grep -q "echo on" out.txt || fail "Ctrl-C at the prompt: $(cat out.txt)"
 # Files cross between this nuvz and NUVZ_PEER both ways, as files and through pipes.
 if [ -n "$peer" ]; then
     for options in "" "--password secret" "--key-hex $k$k" "--password secret --encrypt-only" "--gzip --level 1"; do
         keys=$(grep -o -- '--\(password\|key-hex\) [^ ]*' <<<"$options")
-        "$peer" pack $options mixed.bin theirs && nz unpack $keys theirs mine && cmp -s mine mixed.bin &&
-            nz pack $options mixed.bin ours && "$peer" unpack $keys ours back && cmp -s back mixed.bin &&
+        "$peer" pack -f $options mixed.bin theirs && nz unpack -f $keys theirs mine && cmp -s mine mixed.bin &&
+            nz pack -f $options mixed.bin ours && "$peer" unpack -f $keys ours back && cmp -s back mixed.bin &&
             "$peer" pack $options mixed.bin - | nz unpack $keys - - | cmp -s - mixed.bin &&
             nz pack $options mixed.bin - | "$peer" unpack $keys - - | cmp -s - mixed.bin || fail "exchange with '$options'"
     done
@@ -178,6 +220,6 @@ if [ -n "${NUVZ_LARGE:-}" ]; then
     [ "$(nz md5 large.bin)" = "${sum%-}large.bin" ] || fail "md5 past 4 GiB"
     rm -f large.bin large.nuv
 fi
-for f in new.* -; do [ ! -e "$f" ] || fail "a failed run left $f behind"; done
+for f in new.* *.nuvz-partial-* */*.nuvz-partial-* -; do [ ! -e "$f" ] || fail "a failed run left $f behind"; done
 [ -e kept.nuv ] || fail "a failed run removed a file it did not create"
 [ "$failures" -eq 0 ] && echo "all nuvz checks passed" || { echo "$failures check(s) failed" >&2; exit 1; }

@@ -2,8 +2,9 @@
 // configuration, diagnostics, timing, memory figures and path resolution.
 //
 // On Linux and on Windows alike:
-// - internal errors print one line on stderr and abort(), unless the program installed a
-//   handler of its own (abort() ends a Windows process with exit status 3);
+// - internal errors and a lack of memory print one line on stderr and abort(), unless the
+//   program installed a handler of its own (abort() ends a Windows process with exit
+//   status 3);
 // - configuration answers come from NUV_CONFIG ("name" or "name=1|0|on|off|true|false",
 //   comma separated);
 // - debug lines go to stderr as "[TAG] text";
@@ -53,8 +54,20 @@ NUV_EXPORT bool debug_message(const char* tag, const char* format, ...) NUV_PRIN
 /// printf into `*out`, replacing its content.
 NUV_EXPORT void string_printf(std::string* out, const char* format, ...) NUV_PRINTF_FORMAT(2, 3);
 
-/// Called when memory the library needs cannot be had; does not return.
+/// Called when memory the library needs cannot be had; never returns. By default it prints
+/// "[NUV] Out of memory" on stderr and calls abort(); a handler installed with
+/// set_out_of_memory_handler() takes its place.
 [[noreturn]] NUV_EXPORT void out_of_memory_handler();
+
+/// A program's own ending for a lack of memory, called on the thread that reports it. It
+/// must not return: it ends the process its own way (say, after removing an output file it
+/// was writing), and cannot count on allocating anything. Should it return, the default
+/// report and abort() follow.
+typedef void (*OUT_OF_MEMORY_HANDLER)();
+
+/// Installs `handler` for every later lack of memory in the process; null restores the
+/// default. Returns the handler it replaces (null for the default).
+NUV_EXPORT OUT_OF_MEMORY_HANDLER set_out_of_memory_handler(OUT_OF_MEMORY_HANDLER handler);
 
 /// Length of a zero-terminated string.
 NUV_EXPORT size_t string_length(const char* s);

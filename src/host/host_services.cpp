@@ -163,7 +163,8 @@ bool is_surrogate_pair(const std::wstring& text, size_t i)
 
 namespace {
 std::atomic<INTERNAL_ERROR_HANDLER> s_internal_error_handler{nullptr};
-}
+std::atomic<OUT_OF_MEMORY_HANDLER> s_out_of_memory_handler{nullptr};
+} // namespace
 
 INTERNAL_ERROR_HANDLER set_internal_error_handler(INTERNAL_ERROR_HANDLER handler)
 {
@@ -241,8 +242,15 @@ void string_printf(std::string* out, const char* format, ...)
     va_end(args);
 }
 
+OUT_OF_MEMORY_HANDLER set_out_of_memory_handler(OUT_OF_MEMORY_HANDLER handler)
+{
+    return s_out_of_memory_handler.exchange(handler);
+}
+
 void out_of_memory_handler()
 {
+    if (OUT_OF_MEMORY_HANDLER handler = s_out_of_memory_handler.load())
+        handler();
     std::fputs("[NUV] Out of memory\n", stderr);
     std::fflush(stderr);
     std::abort();

@@ -2,7 +2,8 @@
 // the library's public interface, one source file per command.
 //
 // Exit codes: 0 success, 1 a file could not be read or written, 2 usage error,
-// 3 the data did not decode (wrong password or key, damaged or cut file, not a packed file).
+// 3 the data did not decode (wrong password or key, damaged or cut file, not a packed file),
+// 128 + N ended by signal N (or the Windows console event that stands for it).
 #include "nuvz.h"
 
 #include <cstdio>
@@ -13,13 +14,22 @@ namespace {
 
 const char s_usage[] =
     "Usage:\n"
-    "  nuvz pack [KEY] [--store] [--encrypt-only] [--gzip] [--level N] [--threads N] IN OUT\n"
-    "  nuvz unpack [KEY] IN OUT\n"
+    "  nuvz pack [KEY] [-f] [--store] [--encrypt-only] [--gzip] [--level N]\n"
+    "            [--threads N] IN [OUT]\n"
+    "  nuvz unpack [KEY] [-f] IN [OUT]\n"
     "  nuvz info FILE...\n"
     "  nuvz md5 [--legacy] [FILE...]\n"
     "  nuvz --help\n"
     "\n"
     "IN '-' reads standard input, OUT '-' writes standard output (pack refuses a terminal).\n"
+    "Without OUT, pack writes IN.nuv (IN.gz with --gzip) and unpack writes IN without its\n"
+    ".nuv or .gz; standard input as IN needs OUT.\n"
+    "\n"
+    "OUT is written as OUT.nuvz-partial-XXXXXX in its directory and renamed to OUT once\n"
+    "complete; a failure or an interrupt removes it, so OUT is never left half written.\n"
+    "An existing OUT is kept unless --force is given; a device (/dev/null) or a pipe is\n"
+    "written in place.\n"
+    "  -f, --force        replace an existing OUT\n"
     "\n"
     "Commands:\n"
     "  pack    write IN into the packed file OUT: compressed (zlib), and encrypted with\n"
@@ -46,9 +56,11 @@ const char s_usage[] =
     "  --key-hex HEX      a raw key of 16, 24 or 32 bytes in hex (32, 48 or 64 digits)\n"
     "A password's key is its MD5 digest (16 bytes).\n"
     "\n"
-    "Exit status: 0 success, 1 a file or pipe could not be read or written, 2 usage error\n"
-    "(also an encrypted file without its key, or a bad password file), 3 the data did not\n"
-    "decode (wrong password or key, damaged or cut file, not a packed file).\n";
+    "Exit status: 0 success, 1 a file or pipe could not be read or written (or OUT exists),\n"
+    "2 usage error (also an encrypted file without its key, or a bad password file), 3 the\n"
+    "data did not decode (wrong password or key, damaged or cut file, not a packed file),\n"
+    "128 + N ended by signal N: 130 SIGINT (Ctrl-C), 143 SIGTERM, 129 SIGHUP; on Windows\n"
+    "130 Ctrl-C, 149 Ctrl-Break, 129 the console closed.\n";
 
 const struct {
     const char* name;

@@ -1,5 +1,5 @@
 // Pieces shared by the nuvz commands: exit codes, argument parsing, messages, the output
-// file's clean-up and the progress line.
+// file written under a temporary name, and the progress line.
 #pragma once
 
 #include "platform.h"
@@ -33,8 +33,8 @@ struct ARGS {
 };
 
 /// Splits `args` by the flags and value options a command accepts ("--name value" or
-/// "--name=value"; "--" ends the options; "-" is positional). Returns an error text, empty
-/// on success.
+/// "--name=value"; "-f" is "--force"; "--" ends the options; "-" is positional). Returns an
+/// error text, empty on success.
 std::string parse_args(const std::vector<std::string>& args, const std::set<std::string>& flag_names,
                        const std::set<std::string>& value_names, ARGS* out);
 
@@ -50,6 +50,10 @@ uint64_t file_size(const std::string& name);
 /// Checks IN and OUT of pack and unpack (IN readable, not the same file as OUT); prints the
 /// problem and returns its exit code, or EXIT_OK.
 int check_files(const std::string& in, const std::string& out);
+/// IN and OUT of pack (`packing`) or unpack from the positional arguments of `args`. OUT
+/// left out is IN with ".nuv" added (".gz" with --gzip) for pack, and IN without its
+/// ".nuv" or ".gz" for unpack. Returns an error text, empty on success.
+std::string in_and_out(const ARGS& args, bool packing, std::string* in, std::string* out);
 
 /// "-": standard input as IN, standard output as OUT. No file of that name is ever made.
 inline bool is_standard(const std::string& name)
@@ -86,29 +90,51 @@ void key_from_password(const std::string& password, KEY* key);
 bool remove_file(const std::string& name);
 /// Readies the removal of `name` by remove_prepared_file(); an empty name for none.
 void prepare_removal(const std::string& name);
+/// Whether prepare_removal() readied a file.
+bool removal_prepared();
 /// Removes the file readied by prepare_removal(), for handlers that end the process and
-/// must not allocate. It may close every file the process has open first.
-void remove_prepared_file();
+/// must not allocate. `close_files` first closes every file the process has open (see
+/// release_open_files), which only the thread that writes the file may do.
+void remove_prepared_file(bool close_files);
 
-/// The output of pack or unpack. After a failure it is removed only when this run created
-/// it (the name did not exist before) and it is a regular file: never a file the user
-/// already had, a directory, a device or a pipe.
-class OUTPUT_FILE {
+/// OUT of pack and unpack. A file is written under a temporary name beside it,
+/// "OUT.nuvz-partial-XXXXXX", and renamed to OUT once it is complete, so that OUT is never
+/// seen half written: a failure, an interrupt, or the library ending the process removes the
+/// temporary file instead. Standard output, and an existing device or pipe such as
+/// /dev/null, are written in place.
+class OUTPUT {
 public:
-    explicit OUTPUT_FILE(const std::string& name);
-    /// Removes the file when this run created it; returns what happened to it, for the
-    /// end of an error message.
-    std::string discard() const;
-    /// The end of an error message for an output that a failure left, before knowing how
-    /// far the writing got: removed when created here, else named as incomplete.
-    std::string failure_note() const;
-    /// Whether this run creates the file (never for standard output).
-    bool created_here() const { return !m_existed; }
+    /// OUT `name`; `force` lets an existing file be replaced.
+    OUTPUT(const std::string& name, bool force);
+    /// Removes the temporary file unless it became OUT; puts back the library's handlers.
+    ~OUTPUT();
+    OUTPUT(const OUTPUT&) = delete;
+    OUTPUT& operator=(const OUTPUT&) = delete;
+
+    /// Whether OUT may be written: not a directory, and not an existing file without
+    /// `force`. Prints the problem and returns its exit code, or EXIT_OK.
+    int check() const;
+    /// Creates the temporary file and, until commit(), lets an internal error or a lack of
+    /// memory in the library remove it and end the process with "nuvz: OUT: `failure`"
+    /// (or "out of memory") and EXIT_FILE. Prints why and returns false when it cannot.
+    bool open(const char* failure);
+    /// The name to write: the temporary file, or OUT itself when written in place.
+    const std::string& name() const { return m_temporary.empty() ? m_name : m_temporary; }
+    /// Once the written file is closed and complete: puts its data on the disk and renames it
+    /// to OUT. Prints why and removes it when it cannot.
+    bool commit();
 
 private:
+    /// Removes the temporary file, if there is one.
+    void discard();
+
     std::string m_name;
-    FILE_STATUS m_before;
-    bool m_existed;
+    bool m_force;
+    bool m_in_place;
+    std::string m_temporary; ///< Empty when there is none.
+    bool m_handlers = false; ///< Whether the library's handlers are this object's.
+    INTERNAL_ERROR_HANDLER m_previous_internal_error = nullptr;
+    OUT_OF_MEMORY_HANDLER m_previous_out_of_memory = nullptr;
 };
 
 /// A progress line on stderr for long jobs: silent unless stderr is a terminal and the input
@@ -119,7 +145,8 @@ public:
     ~PROGRESS();
     PROGRESS(const PROGRESS&) = delete;
     PROGRESS& operator=(const PROGRESS&) = delete;
-    /// Reports `done` bytes, at most four times a second.
+    /// Reports `done` bytes, at most four times a second. Also the point, between two pieces
+    /// of work, where an interrupt may end the process (end_if_interrupted).
     void update(uint64_t done);
 
 private:

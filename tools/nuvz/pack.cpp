@@ -3,11 +3,7 @@
 
 #include <nuv/nuv_zstream.h>
 
-#include <host/host_services.h>
-
 #include <cerrno>
-#include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -17,28 +13,6 @@ namespace nuvz {
 namespace {
 
 const int DEFAULT_LEVEL = -1;
-
-// A packed file whose disk fills up ends the process from inside the library (its writing
-// stream reports an internal error). While pack writes, this handler removes the output it
-// created (prepare_removal), says so and exits with EXIT_FILE.
-std::string s_write_failure; // composed before the handler is installed
-
-[[noreturn]] void on_internal_error_while_packing(const char*, const char*, const char*, int)
-{
-    remove_prepared_file();
-    std::fputs(s_write_failure.c_str(), stderr);
-    std::_Exit(EXIT_FILE);
-}
-
-// Memory that cannot be had ends the process with abort() (the library's out-of-memory
-// report, on the writing thread also when a deflate worker ran short). While pack writes,
-// this removes the output it created first; the abort then goes on as before.
-void on_abort_while_packing(int signal)
-{
-    remove_prepared_file();
-    std::signal(signal, SIG_DFL);
-    std::raise(signal);
-}
 
 /// Packs `input` into `out` (standard output for "-") through NUV_ZOFSTREAM, which unlike
 /// the whole-file function takes every key length, a deflate level and gzip framing, and
@@ -126,11 +100,12 @@ int command_pack(const std::vector<std::string>& args)
 {
     ARGS parsed;
     std::string error =
-        parse_args(args, {"--store", "--encrypt-only", "--gzip", "--prompt"},
+        parse_args(args, {"--store", "--encrypt-only", "--gzip", "--prompt", "--force"},
                    {"--password", "--password-file", "--key-hex", "--level", "--threads"}, &parsed);
-    if (error.empty() && parsed.positional.size() != 2)
-        error = "needs IN and OUT";
-    if (error.empty() && is_standard(parsed.positional[1]))
+    std::string in, out;
+    if (error.empty())
+        error = in_and_out(parsed, true, &in, &out);
+    if (error.empty() && is_standard(out))
         error = standard_output_problem();
     int level = DEFAULT_LEVEL;
     if (error.empty())
@@ -140,43 +115,37 @@ int command_pack(const std::vector<std::string>& args)
         error = resolve_threads(parsed, &threads);
     if (error.empty())
         error = option_conflict(parsed);
-    KEY key; // last: --prompt asks only once everything else is in order
-    if (error.empty())
-        error = resolve_key(parsed, &key);
     if (!error.empty())
         return usage_error("pack: " + error);
 
-    const std::string& in = parsed.positional[0];
-    const std::string& out = parsed.positional[1];
-    const int status = check_files(in, out);
+    OUTPUT output(out, parsed.flags.count("--force") != 0);
+    int status = check_files(in, out);
+    if (status == EXIT_OK)
+        status = output.check();
     if (status != EXIT_OK)
         return status;
+    KEY key; // --prompt asks only once everything else is in order
+    error = resolve_key(parsed, &key);
+    if (!error.empty())
+        return usage_error("pack: " + error);
 
     std::tenvik_ifstream file;
-    if (!open_unless_standard(file, in))
+    if (!open_unless_standard(file, in) || !output.open("could not write the packed file"))
         return EXIT_FILE;
-    const OUTPUT_FILE output(out);
-    prepare_removal(output.created_here() ? out : std::string());
-    s_write_failure = "nuvz: " + shown(out, "standard output") + ": could not write the packed file" +
-                      output.failure_note() + "\n";
-    const INTERNAL_ERROR_HANDLER previous = set_internal_error_handler(on_internal_error_while_packing);
-    const auto previous_abort = std::signal(SIGABRT, on_abort_while_packing);
     nuv_set_deflate_threads(threads);
     PROGRESS progress("packing", in, file_size(in), true);
     errno = 0;
-    const bool ok =
-        pack_stream(is_standard(in) ? std::cin : file, out, key, !parsed.flags.count("--encrypt-only"), level,
-                    parsed.flags.count("--gzip") != 0, progress);
-    std::signal(SIGABRT, previous_abort);
-    set_internal_error_handler(previous);
+    const bool ok = pack_stream(is_standard(in) ? std::cin : file, output.name(), key,
+                                !parsed.flags.count("--encrypt-only"), level,
+                                parsed.flags.count("--gzip") != 0, progress);
     if (!ok) {
-        const int saved = errno ? open_error(out, errno) : 0;
+        const int saved = errno;
         file_error(shown(out, "standard output"),
                    std::string("could not write the packed file") +
-                       (saved ? ": " + std::string(std::strerror(saved)) : "") + output.discard());
+                       (saved ? ": " + std::string(std::strerror(saved)) : ""));
         return EXIT_FILE;
     }
-    return EXIT_OK;
+    return output.commit() ? EXIT_OK : EXIT_FILE;
 }
 
 } // namespace nuvz

@@ -13,9 +13,32 @@
 namespace nuvz {
 
 /// The arguments after the program's name, in UTF-8. Readies the process first: standard
-/// input and output carry bytes untranslated, and writing to a reader that went away fails
-/// (exit status 1 and clean-up) instead of ending the process.
+/// input and output carry bytes untranslated, writing to a reader that went away fails
+/// (exit status 1 and clean-up) instead of ending the process, and an interrupt (SIGINT,
+/// SIGTERM, SIGHUP; on Windows Ctrl-C, Ctrl-Break, closing the console) removes the file
+/// readied by prepare_removal(), puts the terminal's echo back when a password was being
+/// asked, and ends the process with status 128 + N, N the signal's number. Signals that
+/// the process was started ignoring (nohup, background jobs) stay ignored.
 std::vector<std::string> start_process(int argc, char** argv);
+
+/// Where interrupts are handed to the main thread (Windows, whose console events arrive on
+/// a thread of their own while the main thread may be writing the file to remove): ends the
+/// process as start_process() describes when one came. Called between two pieces of work;
+/// does nothing elsewhere.
+void end_if_interrupted();
+
+/// Holds interrupts back while it lives, so that they never meet a file readied for
+/// removal halfway, or a file between its two names.
+class INTERRUPTS_HELD {
+public:
+    INTERRUPTS_HELD();
+    ~INTERRUPTS_HELD();
+    INTERRUPTS_HELD(const INTERRUPTS_HELD&) = delete;
+    INTERRUPTS_HELD& operator=(const INTERRUPTS_HELD&) = delete;
+
+private:
+    alignas(8) unsigned char m_saved[128]; ///< POSIX: the signal mask to put back.
+};
 
 /// What the commands need to know of a file.
 struct FILE_STATUS {
@@ -24,7 +47,6 @@ struct FILE_STATUS {
     uint64_t size = 0;      ///< Bytes of a regular file.
     uint64_t volume = 0;    ///< The device or volume that holds the file.
     uint64_t index = 0;     ///< The file's number there: with `volume`, its identity.
-    uint64_t modified = 0;  ///< Last write time, in the finest unit the platform keeps.
 };
 /// Describes `name`, or when `follow_link` is false a link itself rather than its target;
 /// false with errno set when nothing of that name can be found or examined.
@@ -35,6 +57,17 @@ int read_access_error(const std::string& name);
 int open_error(const std::string& name, int error);
 /// Removes the file at `path`; false when it cannot. Allocates nothing.
 bool remove_path(const OPENABLE_PATH& path);
+/// Creates the empty file `path` when no file of that name exists, with the permissions a
+/// plain create gives (on POSIX 0666 less the umask); false with errno set (EEXIST when the
+/// name is taken).
+bool create_new_file(const OPENABLE_PATH& path);
+/// Puts the content of the file `path` on the disk, so that a power cut after a rename
+/// cannot leave the new name on a file whose data was lost; false with errno set.
+bool sync_file(const OPENABLE_PATH& path);
+/// Gives the file `from` the name `to` in one step, in the same directory. An existing `to`
+/// is replaced only with `replace`; without it the rename fails with EEXIST, also for a
+/// file that appeared after the caller looked. False with errno set.
+bool rename_file(const OPENABLE_PATH& from, const OPENABLE_PATH& to, bool replace);
 /// Lets a file this process still has open be removed, for handlers that end the process:
 /// on Windows it closes every stream of the C runtime; elsewhere nothing is needed.
 void release_open_files();

@@ -1,10 +1,13 @@
-// nuvz on POSIX systems: stat and lstat, access, /dev/tty with termios, fcntl, and
-// /dev/stdin and /dev/stdout for the standard streams.
+// nuvz on POSIX systems: stat and lstat, access, exclusive creation and atomic renames,
+// signals, /dev/tty with termios, fcntl, and /dev/stdin and /dev/stdout for the standard
+// streams.
 #include "nuvz.h"
 
 #include <host/host_services.h>
 
 #include <fcntl.h>
+#include <signal.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -14,13 +17,72 @@
 #include <cstring>
 
 namespace nuvz {
+namespace {
+
+const int s_interrupts[] = {SIGINT, SIGTERM, SIGHUP};
+
+// The terminal whose echo ask_on_terminal() turned off, and its settings before, for a
+// signal that ends the process meanwhile. Set before the echo goes off, cleared after it
+// came back.
+volatile std::sig_atomic_t s_echo_off = 0;
+int s_terminal = -1;
+termios s_terminal_saved;
+
+sigset_t interrupt_set()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    for (int signal : s_interrupts)
+        sigaddset(&set, signal);
+    return set;
+}
+
+// Removes the output's temporary file and puts the echo back, then lets the signal end the
+// process as it would have, so that the parent sees 128 + N. Only async-signal-safe calls.
+void end_on_signal(int signal)
+{
+    remove_prepared_file(true);
+    if (s_echo_off)
+        ::tcsetattr(s_terminal, TCSAFLUSH, &s_terminal_saved);
+    std::signal(signal, SIG_DFL);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, signal);
+    ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
+    ::raise(signal);
+}
+
+} // namespace
 
 std::vector<std::string> start_process(int argc, char** argv)
 {
     // A reader that goes away makes writes fail with EPIPE, which ends the command with exit
     // status 1 and its clean-up, instead of a signal.
     std::signal(SIGPIPE, SIG_IGN);
+    struct sigaction action = {};
+    action.sa_handler = end_on_signal;
+    action.sa_mask = interrupt_set(); // one clean-up at a time
+    for (int signal : s_interrupts) {
+        struct sigaction before;
+        if (::sigaction(signal, nullptr, &before) == 0 && before.sa_handler != SIG_IGN)
+            ::sigaction(signal, &action, nullptr);
+    }
     return std::vector<std::string>(argv + 1, argv + argc);
+}
+
+// Signals end the process from their handler: nothing is handed over.
+void end_if_interrupted() {}
+
+INTERRUPTS_HELD::INTERRUPTS_HELD()
+{
+    static_assert(sizeof(sigset_t) <= sizeof m_saved, "room for a signal mask");
+    const sigset_t set = interrupt_set();
+    ::pthread_sigmask(SIG_BLOCK, &set, reinterpret_cast<sigset_t*>(m_saved));
+}
+
+INTERRUPTS_HELD::~INTERRUPTS_HELD()
+{
+    ::pthread_sigmask(SIG_SETMASK, reinterpret_cast<sigset_t*>(m_saved), nullptr);
 }
 
 bool file_status(const std::string& name, FILE_STATUS* status, bool follow_link)
@@ -34,7 +96,6 @@ bool file_status(const std::string& name, FILE_STATUS* status, bool follow_link)
     status->size = status->regular ? uint64_t(info.st_size) : 0;
     status->volume = uint64_t(info.st_dev);
     status->index = uint64_t(info.st_ino);
-    status->modified = uint64_t(info.st_mtim.tv_sec) * 1000000000u + uint64_t(info.st_mtim.tv_nsec);
     return true;
 }
 
@@ -56,6 +117,41 @@ bool remove_path(const OPENABLE_PATH& path)
 // An open file can be removed here: nothing to release.
 void release_open_files() {}
 
+bool create_new_file(const OPENABLE_PATH& path)
+{
+    const int file = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    return file >= 0 && ::close(file) == 0;
+}
+
+bool sync_file(const OPENABLE_PATH& path)
+{
+    const int file = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const bool synced = file >= 0 && ::fsync(file) == 0;
+    const int error = errno;
+    if (file >= 0)
+        ::close(file);
+    errno = error;
+    return synced;
+}
+
+bool rename_file(const OPENABLE_PATH& from, const OPENABLE_PATH& to, bool replace)
+{
+    if (replace)
+        return ::rename(from.c_str(), to.c_str()) == 0;
+#ifdef RENAME_NOREPLACE
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+#endif
+    // A file system without the no-replace rename: a second link fails just as well when
+    // the name is taken.
+    if (::link(from.c_str(), to.c_str()) != 0)
+        return false;
+    ::unlink(from.c_str());
+    return true;
+}
+
 bool is_terminal(std::FILE* stream)
 {
     return ::isatty(::fileno(stream));
@@ -73,11 +169,12 @@ bool ask_on_terminal(const std::string& prompt, std::string* answer)
     const int terminal = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (terminal < 0)
         return false;
-    termios saved;
-    const bool quiet = ::tcgetattr(terminal, &saved) == 0;
+    const bool quiet = ::tcgetattr(terminal, &s_terminal_saved) == 0;
     if (quiet) {
-        termios no_echo = saved;
+        termios no_echo = s_terminal_saved;
         no_echo.c_lflag &= ~tcflag_t(ECHO);
+        s_terminal = terminal;
+        s_echo_off = 1;
         ::tcsetattr(terminal, TCSAFLUSH, &no_echo);
     }
     bool written = ::write(terminal, prompt.data(), prompt.size()) == ssize_t(prompt.size());
@@ -86,8 +183,10 @@ bool ask_on_terminal(const std::string& prompt, std::string* answer)
     while (::read(terminal, &c, 1) == 1 && c != '\n')
         answer->push_back(c);
     written = ::write(terminal, "\n", 1) == 1 && written;
-    if (quiet)
-        ::tcsetattr(terminal, TCSAFLUSH, &saved);
+    if (quiet) {
+        ::tcsetattr(terminal, TCSAFLUSH, &s_terminal_saved);
+        s_echo_off = 0;
+    }
     ::close(terminal);
     return written;
 }

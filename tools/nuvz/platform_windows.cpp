@@ -1,5 +1,6 @@
-// nuvz on Windows: the wide command line, file status by handle, the console, and named
-// pipes that give standard input and output a name the library's streams can open.
+// nuvz on Windows: the wide command line, file status by handle, exclusive creation and
+// moves, console events, the console, and named pipes that give standard input and output
+// a name the library's streams can open.
 #include "nuvz.h"
 
 #include <host/host_services.h>
@@ -12,8 +13,11 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
+#include <mutex>
 #include <thread>
 
 namespace nuvz {
@@ -54,6 +58,10 @@ int errno_from_win32(DWORD error)
         {ERROR_ACCESS_DENIED, EACCES},
         {ERROR_SHARING_VIOLATION, EACCES},
         {ERROR_FILENAME_EXCED_RANGE, ENAMETOOLONG},
+        {ERROR_FILE_EXISTS, EEXIST},
+        {ERROR_ALREADY_EXISTS, EEXIST},
+        {ERROR_DISK_FULL, ENOSPC},
+        {ERROR_HANDLE_DISK_FULL, ENOSPC},
     };
     for (const auto& entry : s_errors)
         if (entry.win32 == error)
@@ -128,20 +136,107 @@ bool write_console(HANDLE output, const std::wstring& text)
     return WriteConsoleW(output, text.data(), DWORD(text.size()), &done, nullptr) && done == text.size();
 }
 
-// One line typed on the console `input`, without its line end.
-std::wstring read_console_line(HANDLE input)
+// One line typed on the console `input`, without its line end, in `line`; false when the
+// reading stopped before a line end (Ctrl-C, or the console went away).
+bool read_console_line(HANDLE input, std::wstring* line)
 {
-    std::wstring line;
     wchar_t piece[256];
     DWORD done = 0;
     while (ReadConsoleW(input, piece, 256, &done, nullptr) && done > 0) {
-        line.append(piece, done);
-        if (line.back() == L'\n')
+        line->append(piece, done);
+        if (line->back() == L'\n')
             break;
     }
-    while (!line.empty() && (line.back() == L'\n' || line.back() == L'\r'))
-        line.pop_back();
-    return line;
+    const bool ended = !line->empty() && line->back() == L'\n';
+    while (!line->empty() && (line->back() == L'\n' || line->back() == L'\r'))
+        line->pop_back();
+    return ended;
+}
+
+// Console events that end the process, with the status a POSIX shell shows for the signal
+// each stands for: Ctrl-C is SIGINT (130), Ctrl-Break the C runtime's SIGBREAK (21, so
+// 149), and closing the console the hang-up of a terminal, SIGHUP (1, so 129).
+const struct {
+    DWORD event;
+    int status;
+} s_console_events[] = {
+    {CTRL_C_EVENT, 128 + SIGINT},
+    {CTRL_BREAK_EVENT, 128 + SIGBREAK},
+    {CTRL_CLOSE_EVENT, 128 + 1},
+};
+
+// The status a console event asked for, 0 until one came.
+std::atomic<int> s_interrupt{0};
+// Taken for good by whoever ends the process for an event; INTERRUPTS_HELD takes it for a
+// while.
+std::mutex s_ending;
+// The thread that runs the commands, to wake from a read that waits.
+HANDLE s_main_thread = nullptr;
+// The console input whose echo ask_on_terminal() turned off, and its mode before, for an
+// event that ends the process meanwhile.
+std::atomic<HANDLE> s_prompt_input{INVALID_HANDLE_VALUE};
+DWORD s_prompt_mode = 0;
+
+DWORD WINAPI close_files(void*)
+{
+    release_open_files();
+    return 0;
+}
+
+// Puts the console back as it was, removes the output's temporary file, and ends the
+// process at once: no exit handlers, which could wait for locks that the threads
+// TerminateProcess stops hold. Closing the files first (so that the temporary one can be
+// removed) waits for a file that the main thread is reading: away from the main thread it
+// happens on a thread of its own, not waited for long.
+void end_interrupted(int status, bool main_thread)
+{
+    s_ending.lock(); // never unlocked: a second caller waits for the end
+    const HANDLE input = s_prompt_input.load();
+    if (input != INVALID_HANDLE_VALUE)
+        SetConsoleMode(input, s_prompt_mode);
+    const HANDLE closer = main_thread ? nullptr : CreateThread(nullptr, 0, close_files, nullptr, 0, nullptr);
+    if (closer)
+        WaitForSingleObject(closer, 500);
+    remove_prepared_file(main_thread);
+    if (s_console_code_page)
+        restore_console_code_page();
+    TerminateProcess(GetCurrentProcess(), UINT(status));
+}
+
+bool file_to_remove()
+{
+    const std::lock_guard<std::mutex> lock(s_ending);
+    return removal_prepared();
+}
+
+// Runs on a thread of its own. Without a file to remove, the process ends from here at once.
+// With one, the main thread ends the process at its next piece of work (end_if_interrupted),
+// where it can close the file and remove it; a main thread that waits for input is woken:
+// its read fails, and it comes to that point. Should it still not come (a read that cannot
+// be cancelled), the process ends from here.
+BOOL WINAPI on_console_event(DWORD event)
+{
+    for (const auto& entry : s_console_events) {
+        if (entry.event != event)
+            continue;
+        s_interrupt = entry.status;
+        if (file_to_remove()) {
+            Sleep(100);
+            CancelSynchronousIo(s_main_thread);
+            Sleep(1000);
+        }
+        end_interrupted(entry.status, false);
+    }
+    return FALSE;
+}
+
+// After a console read that an event cut short: the event's handler may start a moment
+// later than the read returned.
+void wait_for_interrupt()
+{
+    for (int i = 0; i < 100 && !s_interrupt; ++i)
+        Sleep(10);
+    end_if_interrupted();
 }
 
 } // namespace
@@ -153,6 +248,8 @@ std::vector<std::string> start_process(int, char**)
     _setmode(_fileno(stdin), _O_BINARY);
     _setmode(_fileno(stdout), _O_BINARY);
     show_utf8_on_console();
+    s_main_thread = OpenThread(THREAD_TERMINATE, FALSE, GetCurrentThreadId());
+    SetConsoleCtrlHandler(on_console_event, TRUE);
     // The narrow argv holds the names in the ANSI code page, which loses characters; the
     // wide command line has them all. A lone surrogate, which UTF-8 cannot hold, becomes
     // U+FFFD.
@@ -170,21 +267,39 @@ bool file_status(const std::string& name, FILE_STATUS* status, bool follow_link)
     const HANDLE file = open_name(name, FILE_READ_ATTRIBUTES, follow_link ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
     if (file == INVALID_HANDLE_VALUE)
         return false;
-    BY_HANDLE_FILE_INFORMATION info;
-    const bool known = GetFileInformationByHandle(file, &info);
+    BY_HANDLE_FILE_INFORMATION info{};
+    const DWORD type = GetFileType(file);
+    // A device (NUL, CON) or a pipe may have no such information: neither a file nor a directory.
+    const bool known =
+        GetFileInformationByHandle(file, &info) || type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE;
     if (known) {
         status->directory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        status->regular = !status->directory && GetFileType(file) == FILE_TYPE_DISK &&
-                          !is_link(file, info.dwFileAttributes);
+        status->regular =
+            !status->directory && type == FILE_TYPE_DISK && !is_link(file, info.dwFileAttributes);
         status->size = status->regular ? join(info.nFileSizeHigh, info.nFileSizeLow) : 0;
         status->volume = info.dwVolumeSerialNumber;
         status->index = join(info.nFileIndexHigh, info.nFileIndexLow);
-        status->modified = join(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime);
     } else {
         errno = errno_from_win32(GetLastError());
     }
     CloseHandle(file);
     return known;
+}
+
+void end_if_interrupted()
+{
+    if (const int status = s_interrupt.load())
+        end_interrupted(status, true);
+}
+
+INTERRUPTS_HELD::INTERRUPTS_HELD()
+{
+    s_ending.lock();
+}
+
+INTERRUPTS_HELD::~INTERRUPTS_HELD()
+{
+    s_ending.unlock();
 }
 
 int read_access_error(const std::string& name)
@@ -216,6 +331,42 @@ void release_open_files()
     _fcloseall();
 }
 
+bool create_new_file(const OPENABLE_PATH& path)
+{
+    const HANDLE file =
+        CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        errno = errno_from_win32(GetLastError());
+        return false;
+    }
+    CloseHandle(file);
+    return true;
+}
+
+bool sync_file(const OPENABLE_PATH& path)
+{
+    const HANDLE file =
+        CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    const bool synced = file != INVALID_HANDLE_VALUE && FlushFileBuffers(file);
+    if (!synced)
+        errno = errno_from_win32(GetLastError());
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    return synced;
+}
+
+// Without MOVEFILE_REPLACE_EXISTING the move fails when `to` exists: the no-replace rename.
+bool rename_file(const OPENABLE_PATH& from, const OPENABLE_PATH& to, bool replace)
+{
+    const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+    if (MoveFileExW(from.c_str(), to.c_str(), flags))
+        return true;
+    errno = errno_from_win32(GetLastError());
+    return false;
+}
+
 // The console, not _isatty: that also answers true for NUL and other character devices.
 bool is_terminal(std::FILE* stream)
 {
@@ -235,20 +386,25 @@ bool ask_on_terminal(const std::string& prompt, std::string* answer)
 {
     const HANDLE input = open_console(L"CONIN$");
     const HANDLE output = open_console(L"CONOUT$");
-    DWORD saved = 0;
-    bool written = false;
-    if (input != INVALID_HANDLE_VALUE && output != INVALID_HANDLE_VALUE && GetConsoleMode(input, &saved) &&
-        is_console(output)) {
-        SetConsoleMode(input,
-                       (saved | ENABLE_LINE_INPUT | ENABLE_PROCESSED_INPUT) & ~DWORD(ENABLE_ECHO_INPUT));
+    bool written = false, ended = true;
+    if (input != INVALID_HANDLE_VALUE && output != INVALID_HANDLE_VALUE &&
+        GetConsoleMode(input, &s_prompt_mode) && is_console(output)) {
+        s_prompt_input = input;
+        SetConsoleMode(input, (s_prompt_mode | ENABLE_LINE_INPUT | ENABLE_PROCESSED_INPUT) &
+                                  ~DWORD(ENABLE_ECHO_INPUT));
         written = write_console(output, wide_from_utf8(prompt));
-        *answer = utf8_from_wide(read_console_line(input));
+        std::wstring line;
+        ended = read_console_line(input, &line);
+        *answer = utf8_from_wide(line);
         written = write_console(output, L"\r\n") && written;
-        SetConsoleMode(input, saved);
+        SetConsoleMode(input, s_prompt_mode);
+        s_prompt_input = INVALID_HANDLE_VALUE;
     }
     for (HANDLE handle : {input, output})
         if (handle != INVALID_HANDLE_VALUE)
             CloseHandle(handle);
+    if (!ended)
+        wait_for_interrupt();
     return written;
 }
 

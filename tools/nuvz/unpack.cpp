@@ -57,17 +57,20 @@ std::string decode_problem(NUV_ZIFSTREAM& input)
 int command_unpack(const std::vector<std::string>& args)
 {
     ARGS parsed;
-    std::string error = parse_args(args, {}, {"--password", "--password-file", "--key-hex"}, &parsed);
-    if (error.empty() && parsed.positional.size() != 2)
-        error = "needs IN and OUT";
+    std::string error =
+        parse_args(args, {"--force"}, {"--password", "--password-file", "--key-hex"}, &parsed);
+    std::string in, out;
+    if (error.empty())
+        error = in_and_out(parsed, false, &in, &out);
     KEY key;
     if (error.empty())
         error = resolve_key(parsed, &key);
     if (!error.empty())
         return usage_error("unpack: " + error);
-    const std::string& in = parsed.positional[0];
-    const std::string& out = parsed.positional[1];
+    OUTPUT output_file(out, parsed.flags.count("--force") != 0);
     int status = check_files(in, out);
+    if (status == EXIT_OK)
+        status = output_file.check(); // before the password is asked
     const STREAM_NAME name(in, false);
     NUV_ZIFSTREAM input;
     if (status == EXIT_OK)
@@ -75,9 +78,8 @@ int command_unpack(const std::vector<std::string>& args)
     if (status != EXIT_OK)
         return status;
 
-    const OUTPUT_FILE output_file(out);
     std::tenvik_ofstream file;
-    if (!open_unless_standard(file, out))
+    if (!output_file.open("stopped by an internal error") || !open_unless_standard(file, output_file.name()))
         return EXIT_FILE;
     std::ostream& output = is_standard(out) ? std::cout : file;
     PROGRESS progress("unpacking", in, file_size(in), false);
@@ -93,17 +95,15 @@ int command_unpack(const std::vector<std::string>& args)
         is_standard(in) && input.last_error() == NUV_ZSTREAM_OK && !problem.empty();
     if (output.fail() || read_failed || input_ended_early) {
         const std::string what = output.fail() ? "write error" : read_failed ? "read error" : "ended early";
-        file_error(output.fail() ? shown(out, "standard output") : shown(in, "standard input"),
-                   what + output_file.discard());
+        file_error(output.fail() ? shown(out, "standard output") : shown(in, "standard input"), what);
         return EXIT_FILE;
     }
     if (!problem.empty()) {
-        file_error(shown(in, "standard input"), "the data did not decode: " + problem +
-                                                    "; wrong password or key, or a damaged file" +
-                                                    output_file.discard());
+        file_error(shown(in, "standard input"),
+                   "the data did not decode: " + problem + "; wrong password or key, or a damaged file");
         return EXIT_DECODE;
     }
-    return EXIT_OK;
+    return output_file.commit() ? EXIT_OK : EXIT_FILE;
 }
 
 } // namespace nuvz
