@@ -12,6 +12,7 @@
 //   ending in a separator;
 // - names are UTF-8; on Windows every file is opened by its full UTF-16 name in the long
 //   "\\?\" form, so neither the ANSI code page nor MAX_PATH limits them.
+//
 // The host_test namespace at the end lets tests replace configuration answers, capture
 // debug lines and substitute stopwatch and memory figures in-process.
 #pragma once
