@@ -25,13 +25,14 @@ TEST(HostServices, ConfigurationDebugLinesStringsClocksAndFigures)
 
     testing::internal::CaptureStderr();
     EXPECT_TRUE(debug_message("PROF", "%s", "100% literal"));
+    EXPECT_TRUE(debug_message("PROF", "%s", "")); // an empty text is still a line
     // Not convertible in the C locale: no line (Windows' C runtime takes it as Latin-1 instead).
     EXPECT_EQ(debug_message("PROF", "%ls", L"\u00e9"), test_support::WINDOWS);
     test_support::DEBUG_LINES debug; // takes the lines from here on
     debug_message("NUV", "value %d", 42);
     EXPECT_EQ(debug.lines(), std::vector<std::string>{"[NUV] value 42"});
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "[PROF] 100% literal\n" + std::string(test_support::WINDOWS ? "[PROF] \xe9\n" : ""));
+              "[PROF] 100% literal\n[PROF] \n" + std::string(test_support::WINDOWS ? "[PROF] \xe9\n" : ""));
 
     std::string text = "old";
     string_printf(&text, "reopening as %s at %d!", "x.z", 7);

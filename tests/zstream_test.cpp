@@ -246,8 +246,12 @@ TEST_F(ZstreamTest, WriterFlushCloseReuseAndFailures)
     out << "x" << std::flush;
     EXPECT_EQ(NUV_ZSTREAM_STREAM_ERROR, out.last_error());
     EXPECT_TRUE((out << make_data(NUV_ZSTREAM_PLAIN_BUFSZ + 1, true)).bad());
-    NUV_ZOFSTREAM(file("zip").c_str(), BIN_OUT) << "abc"; // compressed unless told otherwise
-    EXPECT_EQ(READ("abc", OK, true, ZIP, 8), read_back(file("zip")));
+    // The constructors that open: compressed unless told otherwise, at the default level.
+    NUV_ZOFSTREAM(file(NAMES[ZIP]).c_str(), BIN_OUT) << "abc";
+    for (KIND kind : {ZIP_CRYPT, CRYPT})
+        NUV_ZOFSTREAM(file(NAMES[kind]).c_str(), BIN_OUT, kind == ZIP_CRYPT, KEY, 16) << "abc";
+    for (KIND kind : {ZIP, ZIP_CRYPT, CRYPT})
+        EXPECT_EQ(oracle_encode(kind, "abc", 16, -1), read_file(file(NAMES[kind]))) << NAMES[kind];
 }
 
 TEST_F(ZstreamTest, ReaderRecognisesKindsByTheirWholeHeader)
