@@ -59,14 +59,14 @@ elseif(CMAKE_SYSTEM_NAME STREQUAL "Linux")
     "file, and nuvz, a command-line tool that packs, unpacks, describes and digests\n"
     "files.")
   # Dependencies from the linked libraries (dpkg-shlibdeps), a shlibs file for packages
-  # built against this one, and no symbol tables in the installed binaries.
+  # built against this one, and the control files' modes as dpkg expects them.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
   # dpkg runs ldconfig once after the installation through this trigger; cpack's own
   # postinst and postrm call it directly as well.
   set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_SOURCE_DIR}/cmake/debian/triggers)
-  set(CPACK_STRIP_FILES ON)
+  set(CPACK_STRIP_FILES ON) # no symbol tables in the packaged binaries
 
   # Debian's changelog, copyright file and lintian overrides go into the package only,
   # through a component that a plain install leaves out and cpack adds. The changelog's
