@@ -37,9 +37,9 @@ private:
 /// are reused across close(false) and last_error() reads them.
 struct BODY_PARTS {
     std::ostream* file;
-    char* write_buffer;  ///< NUV_ZSTREAM_PLAIN_BUFSZ bytes; null with parallel deflate.
-    char* zipped_buffer; ///< NUV_ZSTREAM_DEFAULT_BUFSZ bytes; null without compression.
-    z_stream_s* zip_state;
+    char* write_buffer;    ///< NUV_ZSTREAM_PLAIN_BUFSZ bytes; unused by parallel deflate.
+    char* zipped_buffer;   ///< NUV_ZSTREAM_DEFAULT_BUFSZ bytes; unused without compression.
+    z_stream_s* zip_state; ///< The one-stream encoder's.
     int* zip_status;
     uint32_t* crc;
     NUV_AES* aes; ///< Null without a key.

@@ -1,6 +1,6 @@
-// Writing stream: NUV_ZIP_STREAMBUF drains its put area through deflate and AES-ECB into
-// the file; NUV_ZOFSTREAM writes the container header before the body and the gzip trailer
-// after it.
+// Writing stream: NUV_ZIP_STREAMBUF drains its put area into the file through the body
+// encoder open() chose (nuv_zstream_body.h); NUV_ZOFSTREAM writes the container header
+// before the body and the gzip trailer after it.
 #include "nuv_zstream_body.h"
 #include "nuv_zstream_internal.h"
 
