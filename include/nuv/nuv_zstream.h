@@ -43,7 +43,7 @@ class NUV_AES;
 struct z_stream_s;
 namespace nuv_zstream_detail {
 class NUV_INFLATER;
-class PARALLEL_DEFLATE;
+class BODY_ENCODER;
 } // namespace nuv_zstream_detail
 
 /// Size of the compressed-side buffer and of the cipher buffer; the reader reads the file in
@@ -163,16 +163,7 @@ protected:
 private:
     friend class NUV_ZOFSTREAM;
 
-    bool compress_buffer(const char* buf, int length, int flush_mode);
-    bool encrypt_buffer(char* buf, int length, bool final);
-    void flush_zipped_buffer(int length, bool final);
-    void flush_cryptic_buffer(int length);
     void restart_put_area();
-    bool send_piece(int length, bool last);
-    void write_body(const char* bytes, size_t length, bool final);
-    std::function<void(const char*, size_t, bool)> body_sink();
-    uint32_t gzip_crc() const;
-    uint32_t total_in() const;
 
     std::ostream* m_ostream;
     z_stream_s* m_zip_state;
@@ -187,8 +178,9 @@ private:
     uint32_t m_crc;
     bool m_opened;
     int m_crypt_leftover;
-    /// The worker threads and pieces of parallel deflate; null for one-stream deflate.
-    nuv_zstream_detail::PARALLEL_DEFLATE* m_parallel;
+    /// How the put area becomes the body (one zlib stream, parallel deflate or cipher only),
+    /// chosen at open; null while closed.
+    nuv_zstream_detail::BODY_ENCODER* m_body;
 };
 
 /// Output file stream writing plain files or containers; used like a std::ofstream.

@@ -260,6 +260,31 @@ void NUV_UNZIP_STREAMBUF::fill_zipped_buffer()
     m_inflater->avail_in = static_cast<unsigned>(n);
 }
 
+// Cipher state. m_crypt_buffer holds one piece of cipher text read from the file (at most
+// NUV_ZSTREAM_DEFAULT_BUFSZ bytes behind a held-back block); m_crypt_next_in is the first
+// byte not yet deciphered, m_crypt_avail_in how many whole blocks' bytes follow it to be
+// deciphered, m_crypt_held the block kept back behind those, m_crypt_ended whether the file
+// has no more cipher text, m_crypt_status 0 or the cipher's failure. Without a key
+// (m_crypt false) the fields stay at their cleared values and are not used.
+//
+//   state     next_in  avail_in      held  ended  status  fill_cryptic_buffer
+//   started   buffer   0             0     false  0       reads a piece (read_piece)
+//   reading   inside   whole blocks  16    false  0       deciphers, reads when none left
+//   final     inside   whole blocks  0     true   0       deciphers, then the padded block
+//   damaged   inside   whole blocks  0     true   0       deciphers, then status DAMAGED
+//   finished  end      0             0     true   0       0: the body is done
+//   failed    any      any           any   any    != 0    0: last_error() says why
+//
+// open() and redecode_with_zlib() enter "started" (reset_results() clears ended and
+// status). read_piece() moves the held block to the buffer's start, reads behind it and
+// leads to "reading" after a full read (the new piece's last block held back), else to
+// "final" when the piece ends on a whole block (that block, at next_in + avail_in, is the
+// padded one) or "damaged" when it does not (or holds nothing). A final piece's blocks fit
+// every caller's room (at least NUV_ZSTREAM_DEFAULT_BUFSZ bytes), so the call that read it
+// also deciphers the padded block and ends in "finished", or in "failed" on bad padding. A
+// damaged piece's whole blocks are delivered before status becomes CRYPT_DAMAGED; a block
+// the cipher refuses leads to "failed" at once.
+
 // Reads the next piece of cipher text behind the block held back from the last one, and
 // holds back the piece's own last block. The file's last 16 bytes are the padded final
 // block, and holding one back finds them without looking ahead in the file (a look-ahead

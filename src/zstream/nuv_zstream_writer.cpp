@@ -1,8 +1,8 @@
-// Writing stream: NUV_ZIP_STREAMBUF drains its put area through deflate and AES-ECB into
-// the file; NUV_ZOFSTREAM writes the container header before the body and the gzip trailer
-// after it.
+// Writing stream: NUV_ZIP_STREAMBUF drains its put area into the file through the body
+// encoder open() chose (nuv_zstream_body.h); NUV_ZOFSTREAM writes the container header
+// before the body and the gzip trailer after it.
+#include "nuv_zstream_body.h"
 #include "nuv_zstream_internal.h"
-#include "nuv_zstream_parallel.h"
 
 #include <algorithm>
 #include <atomic>
@@ -34,7 +34,7 @@ int nuv_deflate_threads()
 NUV_ZIP_STREAMBUF::NUV_ZIP_STREAMBUF()
     : m_ostream(nullptr), m_zip_state(nullptr), m_zip_status(0), m_crypt_status(0), m_write_buffer(nullptr),
       m_zipped_buffer(nullptr), m_crypt_buffer(nullptr), m_zip(false), m_crypt(false), m_aes(nullptr),
-      m_crc(0), m_opened(false), m_crypt_leftover(0), m_parallel(nullptr)
+      m_crc(0), m_opened(false), m_crypt_leftover(0), m_body(nullptr)
 {
 }
 
@@ -53,42 +53,41 @@ void NUV_ZIP_STREAMBUF::open(std::ostream* os, const unsigned char* key, int key
     m_zip_status = m_crypt_status = 0;
     m_crc = 0;
     m_crypt_leftover = 0;
-    m_zip = m_crypt = false;
     m_ostream = os;
 
     const int zlib_level = level == STORED_BLOCKS_LEVEL ? Z_NO_COMPRESSION : std::min(level, 9);
     const int threads = nuv_deflate_threads();
     m_zip = level != 0;
+    m_crypt = key != nullptr;
     // A level zlib refuses stays on the one-stream path, whose init reports it.
     const bool parallel = m_zip && threads > 1 && zlib_level >= Z_DEFAULT_COMPRESSION;
     if (m_zip)
         allocate_zeroed(m_zipped_buffer, NUV_ZSTREAM_DEFAULT_BUFSZ);
-    if (parallel) {
-        m_parallel = new PARALLEL_DEFLATE(threads, zlib_level, window_bits > 0); // owns the put area
-    } else {
+    if (!parallel) // parallel deflate owns the put area
         allocate_zeroed(m_write_buffer, NUV_ZSTREAM_PLAIN_BUFSZ);
-    }
-    restart_put_area();
-    if (m_zip && !parallel) {
+    if (m_zip && !parallel)
         prepare_zlib_state(m_zip_state, m_write_buffer, m_zipped_buffer, NUV_ZSTREAM_DEFAULT_BUFSZ);
-        // A failing init (a level below -1) stays in m_zip_status; writes then fail.
-        m_zip_status = deflateInit2(m_zip_state, zlib_level, Z_DEFLATED, window_bits, 8, Z_DEFAULT_STRATEGY);
-    }
-    if (key) {
-        m_crypt = true;
+    if (m_crypt) {
         allocate_zeroed(m_crypt_buffer, NUV_ZSTREAM_DEFAULT_BUFSZ);
         prepare_cipher(m_aes, NUV_AES::ENCRYPT, key, key_length);
     }
+    const BODY_PARTS parts{m_ostream,       m_write_buffer,   m_zipped_buffer,           m_zip_state,
+                           &m_zip_status,   &m_crc,           m_crypt ? m_aes : nullptr, m_crypt_buffer,
+                           &m_crypt_status, &m_crypt_leftover};
+    if (parallel)
+        m_body = parallel_encoder(parts, threads, zlib_level, window_bits > 0);
+    else if (m_zip)
+        m_body = one_stream_encoder(parts, zlib_level, window_bits);
+    else
+        m_body = cipher_encoder(parts);
+    restart_put_area();
     m_opened = true;
 }
 
 void NUV_ZIP_STREAMBUF::close(bool free_buffers)
 {
-    // The zlib state lives from open to close only; a second close leaves the status alone.
-    if (m_opened && m_zip && !m_parallel)
-        m_zip_status = deflateEnd(m_zip_state);
-    delete m_parallel;
-    m_parallel = nullptr;
+    delete m_body; // ends the zlib state and joins the workers
+    m_body = nullptr;
     m_opened = false;
     setp(m_write_buffer, m_write_buffer);
     if (!free_buffers)
@@ -109,14 +108,9 @@ void NUV_ZIP_STREAMBUF::close(bool free_buffers)
 
 void NUV_ZIP_STREAMBUF::restart_put_area()
 {
-    if (m_parallel) {
-        setp(m_parallel->piece_begin(), m_parallel->piece_end());
-        return;
-    }
-    setp(m_write_buffer, m_write_buffer + NUV_ZSTREAM_PLAIN_BUFSZ);
-    // When only encrypting, the carried bytes of an incomplete block stand at the start.
-    if (m_crypt && !m_zip)
-        pbump(m_crypt_leftover);
+    const PUT_AREA area = m_body->put_area();
+    setp(area.begin, area.end);
+    pbump(area.filled);
 }
 
 int NUV_ZIP_STREAMBUF::overflow(int c)
@@ -125,18 +119,8 @@ int NUV_ZIP_STREAMBUF::overflow(int c)
         return traits_type::eof();
     if (pptr() < pbase())
         NUV_ZSTREAM_INTERNAL_ERROR("this->pptr() >= this->pbase()");
-    const int n = static_cast<int>(pptr() - pbase());
-    if (!m_zip && !m_crypt)
-        NUV_ZSTREAM_INTERNAL_ERROR("Non-zip AND non-crypt buffer should not be here!");
-    if (m_parallel) {
-        if (!send_piece(n, false))
-            return traits_type::eof();
-    } else if (m_zip) {
-        if (!compress_buffer(pbase(), n, Z_NO_FLUSH))
-            return traits_type::eof();
-    } else if (!encrypt_buffer(pbase(), n, false)) {
+    if (!m_body->write(pbase(), static_cast<int>(pptr() - pbase())))
         return traits_type::eof();
-    }
     if (traits_type::eq_int_type(c, traits_type::eof()))
         return traits_type::eof();
     restart_put_area();
@@ -157,98 +141,6 @@ int NUV_ZIP_STREAMBUF::sync()
     return 0;
 }
 
-// The one deflate loop, for writes (Z_NO_FLUSH), flushes (Z_SYNC_FLUSH) and the end of the
-// body (Z_FINISH). A write sends the zipped buffer on whenever it is full; a flush sends
-// every call's output at once, and only the call that ends the zlib stream lets the cipher
-// pad. As zlib asks, a flush or finish calls deflate again for as long as a call filled the
-// output buffer: deflate may still hold output then, and stopping would leave written data
-// out of the file.
-bool NUV_ZIP_STREAMBUF::compress_buffer(const char* buf, int length, int flush_mode)
-{
-    z_stream& zs = *m_zip_state;
-    zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(buf));
-    zs.avail_in = static_cast<uInt>(length);
-    m_crc = static_cast<uint32_t>(crc32(m_crc, zs.next_in, zs.avail_in));
-    bool output_pending = flush_mode == Z_FINISH;
-    while (m_zip_status == Z_OK && (zs.avail_in > 0 || output_pending)) {
-        m_zip_status = deflate(&zs, flush_mode);
-        if (m_zip_status != Z_OK && m_zip_status != Z_STREAM_END)
-            break;
-        if (zs.avail_out > static_cast<uInt>(NUV_ZSTREAM_DEFAULT_BUFSZ))
-            NUV_ZSTREAM_INTERNAL_ERROR("NUV_ZSTREAM_DEFAULT_BUFSZ >= m_zip_state.avail_out");
-        const bool filled = zs.avail_out == 0;
-        output_pending = flush_mode == Z_FINISH || (flush_mode != Z_NO_FLUSH && filled);
-        if (flush_mode != Z_NO_FLUSH || filled)
-            flush_zipped_buffer(NUV_ZSTREAM_DEFAULT_BUFSZ - static_cast<int>(zs.avail_out),
-                                m_zip_status == Z_STREAM_END);
-    }
-    return m_zip_status == Z_OK;
-}
-
-void NUV_ZIP_STREAMBUF::flush_zipped_buffer(int length, bool final)
-{
-    if (!m_ostream)
-        NUV_ZSTREAM_INTERNAL_ERROR("File output stream is invalid (NULL) in flush");
-    // A failed file keeps the zipped buffer full, so the next deflate reports Z_BUF_ERROR.
-    if (!m_ostream->good())
-        return;
-    if (m_crypt)
-        encrypt_buffer(m_zipped_buffer, length, final);
-    else
-        m_ostream->write(m_zipped_buffer, length);
-    m_zip_state->avail_out = static_cast<uInt>(NUV_ZSTREAM_DEFAULT_BUFSZ - m_crypt_leftover);
-    m_zip_state->next_out = reinterpret_cast<Bytef*>(m_zipped_buffer + m_crypt_leftover);
-}
-
-bool NUV_ZIP_STREAMBUF::encrypt_buffer(char* buf, int length, bool final)
-{
-    if (buf != m_write_buffer && buf != m_zipped_buffer)
-        NUV_ZSTREAM_INTERNAL_ERROR("buf == m_write_buffer || buf == m_zipped_buffer");
-    int remaining = length;
-    char* p = buf;
-    while (remaining > 0) {
-        const int chunk = std::min(remaining, NUV_ZSTREAM_DEFAULT_BUFSZ);
-        const int done = m_aes->block_encrypt(reinterpret_cast<unsigned char*>(p), chunk, m_crypt_buffer);
-        if (done < 0) {
-            m_crypt_status = done;
-            return false;
-        }
-        remaining -= done;
-        p += done;
-        m_crypt_leftover = chunk - done;
-        if (m_crypt_leftover < 0)
-            NUV_ZSTREAM_INTERNAL_ERROR("m_crypt_leftover >= 0");
-        if (m_crypt_leftover > NUV_MIN_ENCR_BLOCK_SIZE)
-            NUV_ZSTREAM_INTERNAL_ERROR("m_crypt_leftover <= NUV_MIN_ENCR_BLOCK_SIZE");
-        if (done > 0)
-            flush_cryptic_buffer(done);
-        if (m_crypt_leftover > 0 && remaining == m_crypt_leftover) {
-            // Carry the incomplete block to the buffer's start for the next drain.
-            std::memmove(buf, p, static_cast<size_t>(m_crypt_leftover));
-            break;
-        }
-    }
-    if (final) {
-        const int out =
-            m_aes->pad_encrypt(reinterpret_cast<unsigned char*>(buf), m_crypt_leftover, m_crypt_buffer);
-        if (out <= 0) {
-            m_crypt_status = out;
-            return false;
-        }
-        flush_cryptic_buffer(out);
-        m_crypt_leftover = 0;
-    }
-    return true;
-}
-
-void NUV_ZIP_STREAMBUF::flush_cryptic_buffer(int length)
-{
-    if (!m_ostream)
-        NUV_ZSTREAM_INTERNAL_ERROR("File output stream is invalid (NULL) in flush");
-    if (m_ostream->good())
-        m_ostream->write(reinterpret_cast<const char*>(m_crypt_buffer), length);
-}
-
 void NUV_ZIP_STREAMBUF::flush(int flush_mode)
 {
     if (!m_opened)
@@ -257,80 +149,13 @@ void NUV_ZIP_STREAMBUF::flush(int flush_mode)
         NUV_ZSTREAM_INTERNAL_ERROR("File output stream is invalid (NULL) in flush");
     if (pptr() < pbase())
         NUV_ZSTREAM_INTERNAL_ERROR("this->pptr() >= this->pbase()");
-    const int n = static_cast<int>(pptr() - pbase());
-
-    if (m_parallel) {
-        if (n > 0 || flush_mode == Z_FINISH)
-            send_piece(n, flush_mode == Z_FINISH);
-        if (m_zip_status == Z_OK)
-            m_parallel->drain(body_sink());
-        m_zip_status = m_zip_status == Z_OK ? m_parallel->status() : m_zip_status;
-    } else if (m_zip) {
-        compress_buffer(pbase(), n, flush_mode);
-    } else {
-        if (!m_crypt)
-            NUV_ZSTREAM_INTERNAL_ERROR("flush: Non-zip AND non-crypt buffer should not be here!");
-        encrypt_buffer(pbase(), n, flush_mode == Z_FINISH);
-    }
-
+    m_body->flush(pbase(), static_cast<int>(pptr() - pbase()), flush_mode);
     restart_put_area();
     if (!m_ostream->good())
         NUV_ZSTREAM_INTERNAL_ERROR("File output stream not good anymore in flush");
     m_ostream->flush();
     if (m_zip_status == Z_STREAM_END)
         m_zip_status = Z_OK;
-}
-
-// Parallel deflate: hands the put area's `length` bytes over as a piece (`last` ends the
-// body) and writes the pieces that are done; the next piece becomes the put area.
-bool NUV_ZIP_STREAMBUF::send_piece(int length, bool last)
-{
-    if (m_zip_status != Z_OK)
-        return false;
-    if (!m_parallel->submit(static_cast<size_t>(length), last, body_sink()))
-        m_zip_status = m_parallel->status();
-    return m_zip_status == Z_OK;
-}
-
-// Where parallel deflate hands the joined body: write_body.
-std::function<void(const char*, size_t, bool)> NUV_ZIP_STREAMBUF::body_sink()
-{
-    return [this](const char* bytes, size_t length, bool final) { write_body(bytes, length, final); };
-}
-
-// The joined body on its way to the file: through the cipher in pieces of the zipped
-// buffer, as the one-stream path sends it, or straight on. A file that failed stops the
-// body as deflate's Z_BUF_ERROR does there.
-void NUV_ZIP_STREAMBUF::write_body(const char* bytes, size_t length, bool final)
-{
-    if (!m_ostream->good()) {
-        m_zip_status = Z_BUF_ERROR;
-        return;
-    }
-    if (!m_crypt) {
-        m_ostream->write(bytes, static_cast<std::streamsize>(length));
-        return;
-    }
-    do {
-        const size_t chunk =
-            std::min(length, static_cast<size_t>(NUV_ZSTREAM_DEFAULT_BUFSZ - m_crypt_leftover));
-        std::memcpy(m_zipped_buffer + m_crypt_leftover, bytes, chunk);
-        bytes += chunk;
-        length -= chunk;
-        if (!encrypt_buffer(m_zipped_buffer, m_crypt_leftover + static_cast<int>(chunk),
-                            final && length == 0))
-            return;
-    } while (length > 0);
-}
-
-uint32_t NUV_ZIP_STREAMBUF::gzip_crc() const
-{
-    return m_parallel ? m_parallel->check() : m_crc;
-}
-
-uint32_t NUV_ZIP_STREAMBUF::total_in() const
-{
-    return static_cast<uint32_t>(m_parallel ? m_parallel->total_in() : m_zip_state->total_in);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -467,8 +292,8 @@ NUV_ZOFSTREAM& NUV_ZOFSTREAM::add_footer()
 {
     if (m_gzip) {
         unsigned char trailer[GZIP_TRAILER_LENGTH];
-        store_le32(m_zip_buf->gzip_crc(), trailer);
-        store_le32(m_zip_buf->total_in(), trailer + 4);
+        store_le32(m_zip_buf->m_body->check(), trailer);
+        store_le32(m_zip_buf->m_body->total_in(), trailer + 4);
         m_file.write(reinterpret_cast<const char*>(trailer), sizeof trailer);
     }
     return *this;
