@@ -129,6 +129,8 @@ namespace FILE_SYSTEM {
 /// Opens a file by its full path, however long (see OPENABLE_PATH); null on failure. The
 /// mode is fopen's; on Windows a mode without 'b' translates line ends.
 NUV_EXPORT FILE* fopen(const char* path, const char* mode);
+/// Removes the file `path` (any length, as fopen); false when it could not be removed.
+NUV_EXPORT bool remove(const char* path);
 } // namespace FILE_SYSTEM
 
 /// The full form of the UTF-8 name `path`, in wide characters. Bytes that are not valid

@@ -85,6 +85,12 @@ FILE* FILE_SYSTEM::fopen(const char* path, const char* mode)
     return std::fopen(name.c_str(), mode);
 }
 
+bool FILE_SYSTEM::remove(const char* path)
+{
+    const OPENABLE_PATH name(path);
+    return ::unlink(name.c_str()) == 0;
+}
+
 OPENABLE_PATH::OPENABLE_PATH(const std::string& path)
     : m_name(narrow_platform_path(get_unc_full_path(path.c_str()))), m_directory(-1)
 {

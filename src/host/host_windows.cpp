@@ -100,6 +100,12 @@ FILE* FILE_SYSTEM::fopen(const char* path, const char* mode)
     return _wfopen(name.c_str(), host_platform::wide_from_utf8(mode).c_str());
 }
 
+bool FILE_SYSTEM::remove(const char* path)
+{
+    const OPENABLE_PATH name(path);
+    return DeleteFileW(name.c_str()) != 0;
+}
+
 OPENABLE_PATH::OPENABLE_PATH(const std::string& path)
     : m_name(get_unc_full_path(path.c_str())), m_directory(-1)
 {
