@@ -1,6 +1,6 @@
 // Compressed and encrypted file streams.
 //
-// NUV_ZOFSTREAM writes a file in one of five container kinds; NUV_ZIFSTREAM reads all five
+// NUV_ZOFSTREAM writes a file in one of six container kinds; NUV_ZIFSTREAM reads all six
 // back and tells them apart by their first bytes:
 //
 //   kind                      header (hex)                     body                     trailer
@@ -9,6 +9,13 @@
 //   compressed and encrypted  AC EF 01 00 00 00 00 00          AES-ECB of a zlib stream none
 //   encrypted                 AE 0F 01 00 00 00 00 00          AES-ECB of the bytes     none
 //   gzip                      1F 8B 08 00 00 00 00 00 00 0B    raw deflate (RFC 1951)   CRC-32, ISIZE
+//   sealed                    AC 5E 01 00 00 00 00 00 + 44     sealed chunks of a zlib  none
+//                             bytes of parameters              stream
+//
+// The two encrypted kinds are kept for the files that exist: their key is the unsalted MD5
+// of a password, equal blocks of the body show as equal cipher blocks, and nothing but the
+// zlib stream's Adler-32 (which anyone can recompute) checks the data. The sealed kind is
+// the one to write when the data must stay secret and unaltered; see "Sealed kind" below.
 //
 // Cipher text is the payload in independent 16-byte AES-ECB blocks with PKCS #7 padding on
 // the last one, so a body is always a non-zero multiple of 16 bytes. The key (16, 24 or 32
@@ -23,6 +30,40 @@
 // - get_gzip_crc() and get_gzip_data_size() hold the trailer (the 8 bytes right after the
 //   deflate data) once the member was read to its end and the stream closed, else 0;
 //   verified_end() compares the trailer with the data.
+//
+// Sealed kind. All numbers are little-endian; offsets count from the file's first byte.
+//
+//   offset  size  field
+//   0       8     header AC 5E 01 00 00 00 00 00 (NUV_ZSTREAM_SEALED_HEADER)
+//   8       1     format version: 1
+//   9       1     key derivation: 1 Argon2id from a password, 2 HKDF-SHA-256 from a 32-byte key
+//   10      1     AEAD: 1 AES-256-GCM
+//   11      1     0
+//   12      4     Argon2id passes t        (0 with HKDF)
+//   16      4     Argon2id memory m in KiB (0 with HKDF)
+//   20      4     Argon2id lanes p         (0 with HKDF)
+//   24      16    salt, random per file
+//   40      4     chunk size C: bytes of zlib stream per chunk (the writer uses 65536)
+//   44      7     nonce prefix, random per file
+//   51      1     0
+//   52      ...   chunks
+//
+// The 32-byte file key is Argon2id (RFC 9106, version 0x13) of the password bytes with
+// the salt, t, m and p above and a 32-byte tag, no secret and no associated data; or HKDF
+// (RFC 5869) with SHA-256 of the 32-byte key with the salt and info "nuv sealed v1" (13
+// bytes). The body is one zlib stream (RFC 1950) cut into chunks of C bytes, the last
+// holding the remaining 1 to C bytes. Chunk i (counted from 0) is stored as its
+// AES-256-GCM cipher text followed by the 16-byte tag, with the 12-byte nonce prefix ||
+// i as 4 bytes big-endian || 1 for the last chunk, else 0, and the file's first 52 bytes as
+// associated data. So a file cut at a chunk boundary, chunks reordered, repeated or taken
+// from another file, and any altered bit fail a tag. The file ends with the last chunk.
+//
+// A reader refuses (NUV_ZSTREAM_SEAL_FORMAT_ERROR) other versions and algorithms, the two
+// zero bytes set, C outside 1 KiB to 1 MiB, and costs a writer may not choose either (see
+// NUV_SEAL_OPTIONS): those would take more than 1 GiB of memory or about an hour. It
+// delivers the bytes of a chunk only after its tag verified; the first chunk that fails
+// ends the data with NUV_ZSTREAM_AUTH_ERROR, which a wrong password and an altered file
+// give alike.
 //
 // Examples: examples/pack_file.cpp, examples/read_lines.cpp, examples/write_container.cpp
 #pragma once
@@ -44,6 +85,8 @@ struct z_stream_s;
 namespace nuv_zstream_detail {
 class NUV_INFLATER;
 class BODY_ENCODER;
+class SEAL_CIPHER;
+class SEALED_SOURCE;
 } // namespace nuv_zstream_detail
 
 /// Size of the compressed-side buffer and of the cipher buffer; the reader reads the file in
@@ -87,6 +130,41 @@ inline constexpr unsigned char NUV_ZSTREAM_CRYPT_HEADER[8] = {0xAE, 0x0F, 0x01, 
 inline constexpr unsigned char NUV_ZSTREAM_GZIP_HEADER[10] = {0x1F, 0x8B, 0x08, 0x00, 0x00,
                                                               0x00, 0x00, 0x00, 0x00, 0x0B};
 
+/// Header of the sealed kind; NUV_SEALED_PREFIX_LENGTH bytes of header and parameters
+/// come before its first chunk.
+inline constexpr unsigned char NUV_ZSTREAM_SEALED_HEADER[8] = {0xAC, 0x5E, 0x01, 0x00,
+                                                               0x00, 0x00, 0x00, 0x00};
+/// Bytes of header and parameter block of a sealed file, the associated data of each chunk.
+inline constexpr int NUV_SEALED_PREFIX_LENGTH = 52;
+/// Bytes of zlib stream per chunk that the writer seals.
+inline constexpr int NUV_SEALED_CHUNK_SIZE = 65536;
+/// Length of a raw sealing key and of the file key derived from a password or a raw key.
+inline constexpr int NUV_SEALED_KEY_LENGTH = 32;
+/// The most Argon2id memory a sealed file may ask for, in KiB: 1 GiB.
+inline constexpr uint32_t NUV_SEALED_MOST_MEMORY_KIB = 1u << 20;
+/// The most Argon2id work, passes times memory in KiB: 1 TiB of memory passes, about an
+/// hour on one core of a slow machine.
+inline constexpr uint64_t NUV_SEALED_MOST_WORK_KIB = uint64_t(1) << 30;
+/// The most Argon2id lanes.
+inline constexpr uint32_t NUV_SEALED_MOST_LANES = 64;
+
+/// How NUV_ZOFSTREAM seals a file: with a password or a raw key, and the Argon2id cost of a
+/// password. The cost defaults are RFC 9106's second recommendation (t=3, 64 MiB, p=4);
+/// a valid cost has 1 <= lanes <= NUV_SEALED_MOST_LANES, 8 * lanes <= memory_kib <=
+/// NUV_SEALED_MOST_MEMORY_KIB, passes >= 1 and passes * memory_kib <=
+/// NUV_SEALED_MOST_WORK_KIB. Readers take the cost from the file.
+struct NUV_SEAL_OPTIONS {
+    /// Zero-terminated password (UTF-8); the key derivation is Argon2id.
+    const char* password = nullptr;
+    /// NUV_SEALED_KEY_LENGTH secret random bytes, used when `password` is null; the
+    /// derivation is HKDF-SHA-256 with the file's salt, fast since the key is not guessable.
+    const unsigned char* key = nullptr;
+    uint32_t passes = 3;         ///< Argon2id t.
+    uint32_t memory_kib = 65536; ///< Argon2id m, in KiB.
+    uint32_t lanes = 4;          ///< Argon2id p.
+    int level = -1;              ///< zlib level of the body: -1 default, 0 stored blocks, 1 to 9.
+};
+
 /// What last_error() of either stream reports.
 enum NUV_ZSTREAM_ERROR_ENUM {
     NUV_ZSTREAM_OK = 0,            ///< No error (also plain files and unopened streams).
@@ -97,7 +175,11 @@ enum NUV_ZSTREAM_ERROR_ENUM {
     NUV_ZSTREAM_VERSION_ERROR = 5, ///< zlib Z_VERSION_ERROR.
     NUV_ZSTREAM_NO_KEY = 6,        ///< Encrypted container opened for reading without a key.
     NUV_ZSTREAM_CRYPT_ERROR = 7,   ///< The cipher failed (bad padding, damaged cipher text).
-    NUV_ZSTREAM_UNKNOWN_ERROR = 9  ///< Any other zlib code that is not Z_OK or Z_STREAM_END.
+    NUV_ZSTREAM_AUTH_ERROR = 8,    ///< Sealed kind: wrong password or key, or the file was altered.
+    NUV_ZSTREAM_UNKNOWN_ERROR = 9, ///< Any other zlib code that is not Z_OK or Z_STREAM_END.
+    /// Sealed kind: a version, algorithm or cost this library does not read or write, or
+    /// neither password nor key given to the writer.
+    NUV_ZSTREAM_SEAL_FORMAT_ERROR = 10
 };
 
 /// A sentence describing `error` for messages, for example "the compressed data is
@@ -110,7 +192,8 @@ enum NUV_ZSTREAM_KIND {
     NUV_ZSTREAM_KIND_COMPRESSED = 1,           ///< NUV_ZSTREAM_ZIP_HEADER, a zlib stream.
     NUV_ZSTREAM_KIND_COMPRESSED_ENCRYPTED = 2, ///< NUV_ZSTREAM_ZIP_CRYPT_HEADER.
     NUV_ZSTREAM_KIND_ENCRYPTED = 3,            ///< NUV_ZSTREAM_CRYPT_HEADER.
-    NUV_ZSTREAM_KIND_GZIP = 4                  ///< A gzip member (RFC 1952).
+    NUV_ZSTREAM_KIND_GZIP = 4,                 ///< A gzip member (RFC 1952).
+    NUV_ZSTREAM_KIND_SEALED = 5                ///< NUV_ZSTREAM_SEALED_HEADER, sealed chunks.
 };
 
 /// Which inflate implementation a reader decodes the compressed kinds with. Both deliver the
@@ -163,6 +246,8 @@ protected:
 private:
     friend class NUV_ZOFSTREAM;
 
+    void start(std::ostream* os, const unsigned char* key, int key_length, int level, int window_bits,
+               nuv_zstream_detail::SEAL_CIPHER* seal);
     void restart_put_area();
 
     std::ostream* m_ostream;
@@ -205,9 +290,16 @@ public:
     /// framing is an internal error. A file that cannot be created leaves the stream failed.
     void open(const char* filename, int mode, bool compress, const unsigned char* key, int key_length,
               int level, bool gzip);
+    /// Creates `filename` as a sealed container: derives the file key from `seal`'s password
+    /// (Argon2id at its cost; this takes a while, about a quarter second at the default
+    /// cost) or key, then deflates at its level and seals each chunk. Without a password or
+    /// key, or with a cost outside the limits, no file is created: the stream is failed and
+    /// last_error() is NUV_ZSTREAM_SEAL_FORMAT_ERROR (NUV_ZSTREAM_MEM_ERROR when Argon2id
+    /// cannot have its memory). Deflates on worker threads as the other kinds do.
+    void open(const char* filename, const NUV_SEAL_OPTIONS& seal);
     /// close(false).
     void close();
-    /// Finishes the container (zlib end, padding, gzip trailer) and closes the file;
+    /// Finishes the container (zlib end, padding, last sealed chunk, gzip trailer) and closes the file;
     /// `free_buffers` also releases the stream buffer's memory. Afterwards writes fail with
     /// badbit, and flush() of a container stream is the internal error
     /// "Trying to flush closed buffer".
@@ -220,6 +312,7 @@ public:
     NUV_ZSTREAM_ERROR_ENUM last_error();
 
 private:
+    void check_closed(const char* filename);
     void add_header(bool compress, bool encrypt, bool gzip);
     NUV_ZOFSTREAM& add_footer();
 
@@ -256,6 +349,7 @@ protected:
 private:
     friend class NUV_ZIFSTREAM;
 
+    void open_sealed(std::istream* source, nuv_zstream_detail::SEAL_CIPHER* cipher);
     int decompress_buffer(char* out);
     unsigned inflate_into(char* out, unsigned room);
     unsigned redecode_with_zlib(char* out, uint64_t delivered);
@@ -301,6 +395,8 @@ private:
     int m_trailer_bytes;
     /// The body ended at its check value with nothing after it.
     bool m_end_verified;
+    /// The chunks of a sealed body, null for the other kinds.
+    nuv_zstream_detail::SEALED_SOURCE* m_sealed;
 };
 
 /// Input file stream reading every container kind and plain files.
@@ -316,7 +412,11 @@ public:
 
     /// Opens `filename` and recognises its kind. `mode` is used only for plain files; `key`
     /// only for encrypted containers (one without a key delivers nothing and last_error()
-    /// is NUV_ZSTREAM_NO_KEY). A missing file leaves the stream failed.
+    /// is NUV_ZSTREAM_NO_KEY). A missing file leaves the stream failed. For a sealed file
+    /// `key` is the password's `key_length` bytes (no terminator) or the 32-byte raw key,
+    /// whichever the file was sealed with; the open derives the file key (Argon2id at the
+    /// file's cost for a password). A file whose parameters this library refuses delivers
+    /// nothing, with last_error() NUV_ZSTREAM_SEAL_FORMAT_ERROR.
     void open(const char* filename, int mode, const unsigned char* key, int key_length);
     /// close(false).
     void close();
@@ -331,10 +431,10 @@ public:
     unsigned long get_gzip_crc() const;
     /// ISIZE from the gzip trailer; 0 until read.
     unsigned long get_gzip_data_size() const;
-    /// True for the compressed, compressed-and-encrypted, encrypted and gzip kinds. While a
-    /// file is open (or with a null name) answers for the open file.
+    /// True for the compressed, compressed-and-encrypted, encrypted, gzip and sealed kinds.
+    /// While a file is open (or with a null name) answers for the open file.
     bool is_zstream(const char* filename);
-    /// True for the two encrypted kinds; same rules as is_zstream.
+    /// True for the two encrypted kinds and the sealed kind; same rules as is_zstream.
     bool is_encrypted(const char* filename);
     /// The stream's own error, else a cipher error, else the zlib error of the last file.
     NUV_ZSTREAM_ERROR_ENUM last_error();
@@ -354,15 +454,16 @@ public:
     NUV_INFLATE_ENGINE inflate_engine() const;
     /// True once the body has been read to its end and that end checks out: the zlib
     /// stream's end with its Adler-32 (compressed kinds), the trailer's CRC-32 and size
-    /// matching the data (gzip), the padded final block (encrypted), with nothing after
-    /// it in the file. False before that, for damaged or cut files, for trailing data
-    /// and for plain files, which carry no check. A cut zlib stream ends the data like a
-    /// complete one with last_error() at NUV_ZSTREAM_OK: this is what tells them apart.
+    /// matching the data (gzip), the padded final block (encrypted), the last chunk's tag
+    /// with the zlib stream ending in it (sealed), with nothing after it in the file. False before that, for
+    /// damaged or cut files, for trailing data and for plain files, which carry no check. A cut zlib stream
+    /// ends the data like a complete one with last_error() at NUV_ZSTREAM_OK: this is what tells them apart.
     bool verified_end() const;
 
 private:
     bool test_header(const unsigned char* bytes, int count);
     bool read_header(const char* filename);
+    void open_sealed(const unsigned char* key, int key_length);
     bool skip_gzip_header();
     bool skip_zero_terminated(std::string* kept);
     void read_footer();
@@ -374,6 +475,7 @@ private:
     bool m_compressed;
     bool m_encrypted;
     bool m_gzip;
+    bool m_sealed; // in the padding before m_gzip_crc: the class keeps its size and offsets
     uint32_t m_gzip_crc;
     uint32_t m_gzip_data_size;
     NUV_ZSTREAM_ERROR_ENUM m_last_error;
@@ -417,7 +519,8 @@ NUV_EXPORT bool nuv_encrypt_and_compress_file(const char* input_filename, const 
 NUV_EXPORT bool nuv_encrypt_and_compress_file(const char* input_filename, const char* output_filename,
                                               const unsigned char* key, bool compress, bool binary);
 /// Reads the container (or plain file) `input_filename` to its end into `output_filename`,
-/// deciphering with the MD5 digest of `password` when it is not null. `binary` opens the
+/// deciphering with the MD5 digest of `password` when it is not null (a sealed file takes
+/// the password itself). `binary` opens the
 /// output in binary mode, else in text mode. False when the output cannot be created, the
 /// input cannot be opened, an encrypted container comes without a password, or a stream
 /// reports badbit. A wrong password or a damaged container ends the data early like the end
@@ -426,8 +529,23 @@ NUV_EXPORT bool nuv_encrypt_and_compress_file(const char* input_filename, const 
 /// matters).
 NUV_EXPORT bool nuv_decrypt_and_decompress_file(const char* input_filename, const char* output_filename,
                                                 const char* password, bool binary);
-/// True when the file starts with one of the four container headers (compressed,
-/// compressed and encrypted, encrypted, gzip); false for other files, missing files and null.
+/// Seals the file `input_filename` into `output_filename` (NUV_ZOFSTREAM::open with
+/// `seal`). True when the whole input was read and the container finished; otherwise false
+/// with no output left behind (a missing input creates none).
+NUV_EXPORT bool nuv_seal_file(const char* input_filename, const char* output_filename,
+                              const NUV_SEAL_OPTIONS& seal);
+/// Reads the sealed file `input_filename` with `seal`'s password or key (its cost and level
+/// are not used: the file's own apply) into `output_filename`. True only when the file was
+/// read to its verified end; otherwise false with no output left behind, and `error`, when
+/// not null, says why: NUV_ZSTREAM_AUTH_ERROR for a wrong password or an altered file,
+/// NUV_ZSTREAM_SEAL_FORMAT_ERROR for a file of another kind, NUV_ZSTREAM_OK when a file
+/// could not be opened, created or written.
+NUV_EXPORT bool nuv_unseal_file(const char* input_filename, const char* output_filename,
+                                const NUV_SEAL_OPTIONS& seal, NUV_ZSTREAM_ERROR_ENUM* error = nullptr);
+/// True when the file starts with one of the five container headers (compressed,
+/// compressed and encrypted, encrypted, gzip, sealed); false for other files, missing
+/// files and null.
 NUV_EXPORT bool nuv_is_file_compressed(const char* filename);
-/// True when the file starts with the compressed-and-encrypted or the encrypted header.
+/// True when the file starts with the compressed-and-encrypted, the encrypted or the
+/// sealed header.
 NUV_EXPORT bool nuv_is_file_encrypted(const char* filename);

@@ -1,5 +1,5 @@
-// The writer's body encoders: one zlib stream, parallel deflate, cipher only, all sending
-// their output through the same AES-ECB sink when there is a key.
+// The writer's body encoders (one zlib stream, parallel deflate, cipher only) and the sinks
+// they send their output to (the file, AES-ECB, sealed chunks).
 #include "nuv_zstream_body.h"
 #include "nuv_zstream_parallel.h"
 
@@ -16,7 +16,7 @@ CIPHER_SINK::CIPHER_SINK(std::ostream& file, NUV_AES& aes, unsigned char* crypt_
 {
 }
 
-bool CIPHER_SINK::encrypt(char* buf, int length, bool final)
+bool CIPHER_SINK::send(char* buf, int length, bool final)
 {
     int remaining = length;
     char* p = buf;
@@ -60,14 +60,95 @@ void CIPHER_SINK::write(int length)
         m_file.write(reinterpret_cast<const char*>(m_crypt_buffer), length);
 }
 
+namespace {
+
+// ---------------------------------------------------------------------------------------
+// The file itself
+
+class FILE_SINK : public BODY_SINK {
+public:
+    explicit FILE_SINK(std::ostream& file) : m_file(file) {}
+    bool send(char* buf, int length, bool /*final*/) override
+    {
+        m_file.write(buf, length);
+        return true;
+    }
+
+private:
+    std::ostream& m_file;
+};
+
+// ---------------------------------------------------------------------------------------
+// Sealed chunks
+
+// Collects the body into chunks and seals each one when the next byte arrives, or as the
+// last chunk when the body ends; a flush therefore writes whole chunks only.
+class SEAL_SINK : public BODY_SINK {
+public:
+    SEAL_SINK(std::ostream& file, std::unique_ptr<SEAL_CIPHER> cipher, int& status)
+        : m_file(file), m_cipher(std::move(cipher)), m_status(status),
+          m_chunk(new unsigned char[m_cipher->chunk_size() + SEAL_TAG_LENGTH])
+    {
+    }
+    bool send(char* buf, int length, bool final) override;
+
+private:
+    void seal(bool last);
+
+    std::ostream& m_file;
+    std::unique_ptr<SEAL_CIPHER> m_cipher;
+    int& m_status;
+    std::unique_ptr<unsigned char[]> m_chunk; ///< The chunk being filled, room for its tag.
+    size_t m_filled = 0;
+    uint32_t m_index = 0;
+};
+
+bool SEAL_SINK::send(char* buf, int length, bool final)
+{
+    const size_t chunk_size = m_cipher->chunk_size();
+    for (size_t left = static_cast<size_t>(length); left > 0 && m_status == 0;) {
+        if (m_filled == chunk_size)
+            seal(false);
+        const size_t part = std::min(left, chunk_size - m_filled);
+        std::memcpy(m_chunk.get() + m_filled, buf, part);
+        m_filled += part;
+        buf += part;
+        left -= part;
+    }
+    if (final && m_status == 0)
+        seal(true);
+    return m_status == 0;
+}
+
+void SEAL_SINK::seal(bool last)
+{
+    // 2^32 chunks is where the nonce's counter would repeat.
+    if (!last && m_index == UINT32_MAX) {
+        m_status = seal_status(NUV_ZSTREAM_CRYPT_ERROR);
+        return;
+    }
+    m_cipher->seal(m_index++, last, m_chunk.get(), m_filled);
+    m_file.write(reinterpret_cast<const char*>(m_chunk.get()),
+                 static_cast<std::streamsize>(m_filled + SEAL_TAG_LENGTH));
+    m_filled = 0;
+}
+
+} // namespace
+
 // ---------------------------------------------------------------------------------------
 // BODY_ENCODER
 
 BODY_ENCODER::BODY_ENCODER(const BODY_PARTS& parts) : m_parts(parts)
 {
-    if (m_parts.aes)
-        m_cipher = std::make_unique<CIPHER_SINK>(*m_parts.file, *m_parts.aes, m_parts.crypt_buffer,
-                                                 *m_parts.crypt_status, *m_parts.crypt_leftover);
+    if (m_parts.seal)
+        m_sink = std::make_unique<SEAL_SINK>(*m_parts.file, std::unique_ptr<SEAL_CIPHER>(m_parts.seal),
+                                             *m_parts.crypt_status);
+    else if (m_parts.aes)
+        m_sink = std::make_unique<CIPHER_SINK>(*m_parts.file, *m_parts.aes, m_parts.crypt_buffer,
+                                               *m_parts.crypt_status, *m_parts.crypt_leftover);
+    else
+        m_sink = std::make_unique<FILE_SINK>(*m_parts.file);
+    m_parts.seal = nullptr;
 }
 
 namespace {
@@ -133,11 +214,8 @@ void ONE_STREAM_ENCODER::send_zipped(int length, bool final)
     if (!m_parts.file->good())
         return;
     char* zipped = m_parts.zipped_buffer;
-    if (m_cipher)
-        m_cipher->encrypt(zipped, length, final);
-    else
-        m_parts.file->write(zipped, length);
-    const int carried = m_cipher ? m_cipher->carried() : 0;
+    m_sink->send(zipped, length, final);
+    const int carried = m_sink->carried();
     m_parts.zip_state->avail_out = static_cast<uInt>(NUV_ZSTREAM_DEFAULT_BUFSZ - carried);
     m_parts.zip_state->next_out = reinterpret_cast<Bytef*>(zipped + carried);
 }
@@ -149,7 +227,7 @@ class PARALLEL_ENCODER : public BODY_ENCODER {
 public:
     PARALLEL_ENCODER(const BODY_PARTS& parts, int threads, int zlib_level, bool zlib_wrapper)
         : BODY_ENCODER(parts), m_deflate(threads, zlib_level, zlib_wrapper),
-          m_sink([this](const char* bytes, size_t length, bool final) { write_body(bytes, length, final); })
+          m_joined([this](const char* bytes, size_t length, bool final) { write_body(bytes, length, final); })
     {
     }
 
@@ -164,7 +242,7 @@ private:
     void write_body(const char* bytes, size_t length, bool final);
 
     PARALLEL_DEFLATE m_deflate;
-    const PARALLEL_DEFLATE::SINK m_sink; ///< write_body.
+    const PARALLEL_DEFLATE::SINK m_joined; ///< write_body.
 };
 
 void PARALLEL_ENCODER::flush(char* /*bytes*/, int length, int flush_mode)
@@ -173,7 +251,7 @@ void PARALLEL_ENCODER::flush(char* /*bytes*/, int length, int flush_mode)
     if (length > 0 || flush_mode == Z_FINISH)
         send_piece(length, flush_mode == Z_FINISH);
     if (status == Z_OK)
-        m_deflate.drain(m_sink);
+        m_deflate.drain(m_joined);
     status = status == Z_OK ? m_deflate.status() : status;
 }
 
@@ -184,33 +262,27 @@ bool PARALLEL_ENCODER::send_piece(int length, bool last)
     int& status = *m_parts.zip_status;
     if (status != Z_OK)
         return false;
-    if (!m_deflate.submit(static_cast<size_t>(length), last, m_sink))
+    if (!m_deflate.submit(static_cast<size_t>(length), last, m_joined))
         status = m_deflate.status();
     return status == Z_OK;
 }
 
-// The joined body on its way to the file: through the cipher in pieces of the zipped
-// buffer, as the one-stream path sends it, or straight on. A file that failed stops the
-// body as deflate's Z_BUF_ERROR does there.
+// The joined body on its way to the sink in pieces of the zipped buffer, as the one-stream
+// path sends it. A file that failed stops the body as deflate's Z_BUF_ERROR does there.
 void PARALLEL_ENCODER::write_body(const char* bytes, size_t length, bool final)
 {
-    std::ostream& file = *m_parts.file;
-    if (!file.good()) {
+    if (!m_parts.file->good()) {
         *m_parts.zip_status = Z_BUF_ERROR;
-        return;
-    }
-    if (!m_cipher) {
-        file.write(bytes, static_cast<std::streamsize>(length));
         return;
     }
     char* zipped = m_parts.zipped_buffer;
     do {
-        const int carried = m_cipher->carried();
-        const size_t chunk = std::min(length, static_cast<size_t>(NUV_ZSTREAM_DEFAULT_BUFSZ - carried));
-        std::memcpy(zipped + carried, bytes, chunk);
-        bytes += chunk;
-        length -= chunk;
-        if (!m_cipher->encrypt(zipped, carried + static_cast<int>(chunk), final && length == 0))
+        const int carried = m_sink->carried();
+        const size_t piece = std::min(length, static_cast<size_t>(NUV_ZSTREAM_DEFAULT_BUFSZ - carried));
+        std::memcpy(zipped + carried, bytes, piece);
+        bytes += piece;
+        length -= piece;
+        if (!m_sink->send(zipped, carried + static_cast<int>(piece), final && length == 0))
             return;
     } while (length > 0);
 }
@@ -228,18 +300,18 @@ public:
         return {m_parts.write_buffer, m_parts.write_buffer + NUV_ZSTREAM_PLAIN_BUFSZ,
                 *m_parts.crypt_leftover};
     }
-    bool write(char* bytes, int length) override { return cipher().encrypt(bytes, length, false); }
+    bool write(char* bytes, int length) override { return cipher().send(bytes, length, false); }
     void flush(char* bytes, int length, int flush_mode) override
     {
-        cipher().encrypt(bytes, length, flush_mode == Z_FINISH);
+        cipher().send(bytes, length, flush_mode == Z_FINISH);
     }
 
 private:
-    CIPHER_SINK& cipher()
+    BODY_SINK& cipher()
     {
-        if (!m_cipher)
+        if (!m_parts.aes)
             NUV_ZSTREAM_INTERNAL_ERROR("Non-zip AND non-crypt buffer should not be here!");
-        return *m_cipher;
+        return *m_sink;
     }
 };
 

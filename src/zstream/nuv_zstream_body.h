@@ -1,7 +1,9 @@
-// The body encoders of the writing stream buffer: one per way a body reaches the file (one
-// zlib stream, parallel deflate, cipher only), chosen once at open; internal to the library.
+// The body encoders of the writing stream buffer: one per way a body is encoded (one zlib
+// stream, parallel deflate, cipher only), chosen once at open, each sending its output to
+// a sink (the file, AES-ECB or sealed chunks); internal to the library.
 #pragma once
 
+#include "nuv_sealed.h"
 #include "nuv_zstream_internal.h"
 
 #include <cstdint>
@@ -9,19 +11,28 @@
 
 namespace nuv_zstream_detail {
 
+/// Where an encoder's output goes: the file itself, AES-ECB, or sealed chunks.
+class BODY_SINK {
+public:
+    virtual ~BODY_SINK() = default;
+    /// Sends `length` bytes at `buf` on; `final` ends the body. False when the cipher failed.
+    virtual bool send(char* buf, int length, bool final) = 0;
+    /// Bytes of an incomplete cipher block carried to the start of the last `buf`, which
+    /// the next call sends first.
+    virtual int carried() const { return 0; }
+};
+
 /// AES-ECB on the way to the file: encrypts whole blocks into the crypt buffer and writes
 /// them, carrying an incomplete block to the start of the caller's buffer for its next call.
-class CIPHER_SINK {
+class CIPHER_SINK : public BODY_SINK {
 public:
     /// Writes to `file` through `aes`; `crypt_buffer` holds NUV_ZSTREAM_DEFAULT_BUFSZ bytes.
     /// A cipher failure lands in `status`; `carried` counts the bytes of an incomplete block.
     CIPHER_SINK(std::ostream& file, NUV_AES& aes, unsigned char* crypt_buffer, int& status, int& carried);
 
-    /// Encrypts and writes `length` bytes of `buf`; `final` pads and ends the body. False
-    /// when the cipher failed.
-    bool encrypt(char* buf, int length, bool final);
-    /// Bytes of an incomplete block waiting at the start of the last buffer.
-    int carried() const { return m_carried; }
+    /// Encrypts and writes; `final` pads.
+    bool send(char* buf, int length, bool final) override;
+    int carried() const override { return m_carried; }
 
 private:
     void write(int length);
@@ -46,6 +57,7 @@ struct BODY_PARTS {
     unsigned char* crypt_buffer;
     int* crypt_status;
     int* crypt_leftover;
+    SEAL_CIPHER* seal; ///< Null unless sealing; the encoder takes it over.
 };
 
 /// The put area an encoder offers: [begin, end), of which the first `filled` bytes are
@@ -73,11 +85,12 @@ public:
     virtual uint32_t total_in() const { return 0; }
 
 protected:
-    /// Keeps `parts`; a cipher sink when they hold a key.
+    /// Keeps `parts` and sends the body to the sink they ask for: sealed chunks, AES-ECB or
+    /// the file.
     explicit BODY_ENCODER(const BODY_PARTS& parts);
 
     BODY_PARTS m_parts;
-    std::unique_ptr<CIPHER_SINK> m_cipher; ///< Null without a key.
+    std::unique_ptr<BODY_SINK> m_sink;
 };
 
 /// One zlib stream on the caller's thread into the zipped buffer: `parts.zip_state` readied

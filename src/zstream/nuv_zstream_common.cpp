@@ -40,8 +40,13 @@ const char* nuv_zstream_error_text(NUV_ZSTREAM_ERROR_ENUM error)
         return "the file is encrypted and no key was given";
     case NUV_ZSTREAM_CRYPT_ERROR:
         return "the cipher text does not decipher (wrong key, bad padding or length)";
+    case NUV_ZSTREAM_AUTH_ERROR:
+        return "authentication failed: wrong password or key, or the file was altered";
     case NUV_ZSTREAM_UNKNOWN_ERROR:
         return "the compression library gave an unexpected result";
+    case NUV_ZSTREAM_SEAL_FORMAT_ERROR:
+        return "the sealed container's version, algorithms or cost are not supported, or no password "
+               "or key was given";
     }
     return "unknown error";
 }
@@ -96,6 +101,21 @@ NUV_ZSTREAM_ERROR_ENUM zlib_error(int zip_status)
     default:
         return NUV_ZSTREAM_UNKNOWN_ERROR;
     }
+}
+
+NUV_ZSTREAM_ERROR_ENUM crypt_error(int crypt_status)
+{
+    if (crypt_status == 0)
+        return NUV_ZSTREAM_OK;
+    const int error = crypt_status - seal_status(NUV_ZSTREAM_OK);
+    return error > 0 ? static_cast<NUV_ZSTREAM_ERROR_ENUM>(error) : NUV_ZSTREAM_CRYPT_ERROR;
+}
+
+int zlib_level_for(int level)
+{
+    if (level == 0)
+        return STORED_BLOCKS_LEVEL;
+    return level < -1 ? -2 : level;
 }
 
 void store_le32(uint32_t value, unsigned char* bytes)

@@ -50,6 +50,20 @@ void prepare_cipher(NUV_AES*& aes, NUV_AES::DIRECTION direction, const unsigned 
 /// Z_STREAM_ERROR to Z_VERSION_ERROR give 1 to 5, anything else NUV_ZSTREAM_UNKNOWN_ERROR.
 NUV_ZSTREAM_ERROR_ENUM zlib_error(int zip_status);
 
+/// The crypt status of either stream buffer: 0, a negative NUV_AES failure, or a sealed
+/// kind's failure as seal_status(error).
+inline int seal_status(NUV_ZSTREAM_ERROR_ENUM error)
+{
+    return 1000 + error;
+}
+/// The error enumeration for a crypt status: NUV_ZSTREAM_OK for 0, the error of a
+/// seal_status, NUV_ZSTREAM_CRYPT_ERROR for the rest.
+NUV_ZSTREAM_ERROR_ENUM crypt_error(int crypt_status);
+
+/// zlib level for a writer's level when compressing: 0 asks for stored blocks, levels below
+/// -1 stay invalid for deflateInit2.
+int zlib_level_for(int level);
+
 /// `value` as 4 bytes, least significant first, and back.
 void store_le32(uint32_t value, unsigned char* bytes);
 uint32_t load_le32(const unsigned char* bytes);

@@ -1,6 +1,7 @@
 // Reading stream: NUV_ZIFSTREAM recognises the container kind by its header and reads the
 // body through NUV_UNZIP_STREAMBUF, which deciphers and/or inflates it into its get area.
 #include "nuv_inflate.h"
+#include "nuv_sealed.h"
 #include "nuv_zstream_internal.h"
 
 #include <algorithm>
@@ -27,7 +28,8 @@ NUV_UNZIP_STREAMBUF::NUV_UNZIP_STREAMBUF()
       m_window_bits(0), m_zip_status(0), m_crypt_status(0), m_read_buffer(nullptr), m_zipped_buffer(nullptr),
       m_crypt_buffer(nullptr), m_zip(false), m_crypt(false), m_aes(nullptr), m_opened(false),
       m_crypt_next_in(nullptr), m_crypt_avail_in(0), m_crypt_held(0), m_crypt_ended(false), m_gzip(false),
-      m_crc(0), m_trailer_crc(0), m_trailer_size(0), m_trailer_bytes(0), m_end_verified(false)
+      m_crc(0), m_trailer_crc(0), m_trailer_size(0), m_trailer_bytes(0), m_end_verified(false),
+      m_sealed(nullptr)
 {
 }
 
@@ -85,8 +87,19 @@ void NUV_UNZIP_STREAMBUF::open(std::istream* source, const unsigned char* key, i
     m_opened = true;
 }
 
+// Opens a sealed body: a zlib stream whose pieces come from the chunks `cipher` (taken
+// over) verifies.
+void NUV_UNZIP_STREAMBUF::open_sealed(std::istream* source, SEAL_CIPHER* cipher)
+{
+    std::unique_ptr<SEAL_CIPHER> owned(cipher);
+    open(source, nullptr, 0, true, ZLIB_WINDOW_BITS);
+    m_sealed = new SEALED_SOURCE(*source, std::move(owned));
+}
+
 void NUV_UNZIP_STREAMBUF::close(bool free_buffers)
 {
+    delete m_sealed; // a file's chunks end with it
+    m_sealed = nullptr;
     m_opened = false;
     setg(m_read_buffer, m_read_buffer, m_read_buffer);
     if (!free_buffers)
@@ -137,7 +150,9 @@ int NUV_UNZIP_STREAMBUF::decompress_buffer(char* out)
     const bool cut = m_zip_status == Z_OK && produced < NUV_ZSTREAM_PLAIN_BUFSZ;
     const bool failed = m_zip_status != Z_OK && m_zip_status != Z_STREAM_END;
     // A source that cannot seek (a pipe) keeps ISA-L's answer: the body cannot be read again.
-    const bool can_read_again = m_body_start != std::streampos(-1);
+    // A sealed body needs no second reading: what reaches the decoder was verified, so it
+    // is our own deflate's output, which both engines decode alike.
+    const bool can_read_again = m_body_start != std::streampos(-1) && !m_sealed;
     if (was_inflating && m_inflater->engine() != NUV_INFLATE_ZLIB && can_read_again &&
         (cut || failed || !checks_match))
         produced = redecode_with_zlib(out, delivered);
@@ -236,6 +251,8 @@ bool NUV_UNZIP_STREAMBUF::nothing_after_zip_body()
 {
     if (m_inflater->unread() > 0)
         return false;
+    if (m_sealed)
+        return m_sealed->ended();
     if (!m_crypt)
         return traits_type::eq_int_type(m_istream->peek(), traits_type::eof());
     if (fill_cryptic_buffer(m_zipped_buffer, NUV_ZSTREAM_DEFAULT_BUFSZ) > 0)
@@ -249,6 +266,12 @@ void NUV_UNZIP_STREAMBUF::fill_zipped_buffer()
         NUV_ZSTREAM_INTERNAL_ERROR("File input stream is invalid (NULL) in fill_zipped_buffer");
     if (!m_istream->good())
         return;
+    if (m_sealed) {
+        m_inflater->avail_in = static_cast<unsigned>(m_sealed->next(&m_inflater->next_in));
+        if (m_sealed->failed())
+            m_crypt_status = seal_status(NUV_ZSTREAM_AUTH_ERROR);
+        return;
+    }
     int n = 0;
     if (m_crypt) {
         n = fill_cryptic_buffer(m_zipped_buffer, NUV_ZSTREAM_DEFAULT_BUFSZ);
@@ -370,8 +393,8 @@ int NUV_UNZIP_STREAMBUF::fill_cryptic_buffer(char* out, unsigned bufsz)
 
 NUV_ZIFSTREAM::NUV_ZIFSTREAM(const char* filename, int mode, const unsigned char* key, int key_length)
     : std::basic_istream<char>(nullptr), m_unzip_buf(nullptr), m_compressed(false), m_encrypted(false),
-      m_gzip(false), m_gzip_crc(0), m_gzip_data_size(0), m_last_error(NUV_ZSTREAM_OK), m_header_length(0),
-      m_engine(NUV_INFLATE_FASTEST)
+      m_gzip(false), m_sealed(false), m_gzip_crc(0), m_gzip_data_size(0), m_last_error(NUV_ZSTREAM_OK),
+      m_header_length(0), m_engine(NUV_INFLATE_FASTEST)
 {
     if (filename)
         open(filename, mode, key, key_length);
@@ -402,6 +425,10 @@ void NUV_ZIFSTREAM::open(const char* filename, int mode, const unsigned char* ke
     clear();
 
     if (read_header(filename)) {
+        if (m_sealed) {
+            open_sealed(key, key_length);
+            return;
+        }
         if (m_encrypted && !key) {
             // Nothing can be delivered: close the file and leave the stream without a buffer.
             close();
@@ -479,8 +506,8 @@ NUV_ZSTREAM_ERROR_ENUM NUV_ZIFSTREAM::last_error()
     if (!m_unzip_buf || (!m_compressed && !m_encrypted))
         return m_last_error;
     NUV_ZSTREAM_ERROR_ENUM error = m_last_error;
-    if (m_encrypted && error == NUV_ZSTREAM_OK && m_unzip_buf->m_crypt_status != 0)
-        error = NUV_ZSTREAM_CRYPT_ERROR;
+    if (m_encrypted && error == NUV_ZSTREAM_OK)
+        error = crypt_error(m_unzip_buf->m_crypt_status);
     if (m_compressed && error == NUV_ZSTREAM_OK)
         error = zlib_error(m_unzip_buf->m_zip_status);
     return error;
@@ -504,6 +531,8 @@ bool NUV_ZIFSTREAM::test_header(const unsigned char* bytes, int count)
 
 NUV_ZSTREAM_KIND NUV_ZIFSTREAM::kind() const
 {
+    if (m_sealed)
+        return NUV_ZSTREAM_KIND_SEALED;
     if (m_gzip)
         return NUV_ZSTREAM_KIND_GZIP;
     if (m_compressed)
@@ -540,7 +569,7 @@ bool NUV_ZIFSTREAM::read_header(const char* filename)
 {
     if (!filename)
         NUV_ZSTREAM_INTERNAL_ERROR("NULL input stream filename");
-    m_compressed = m_encrypted = m_gzip = false;
+    m_compressed = m_encrypted = m_gzip = m_sealed = false;
     m_header_length = 0;
     m_gzip_name.clear();
     m_file.open(filename, std::ios_base::binary);
@@ -554,6 +583,9 @@ bool NUV_ZIFSTREAM::read_header(const char* filename)
         m_compressed = m_encrypted = true;
     } else if (test_header(NUV_ZSTREAM_CRYPT_HEADER, 8)) {
         m_encrypted = true;
+    } else if (test_header(NUV_ZSTREAM_SEALED_HEADER, 8)) {
+        m_compressed = m_encrypted = m_sealed = true;
+        m_file.ignore(NUV_SEALED_PREFIX_LENGTH - 8); // the parameters, read again by open()
     } else if (test_header(NUV_ZSTREAM_GZIP_HEADER, 3)) {
         m_compressed = m_gzip = true;
         if (!skip_gzip_header())
@@ -564,6 +596,39 @@ bool NUV_ZIFSTREAM::read_header(const char* filename)
     if ((m_compressed || m_encrypted) && m_file.good())
         m_header_length = static_cast<int>(std::min<std::streamoff>(m_file.tellg(), INT_MAX));
     return m_compressed || m_encrypted;
+}
+
+// Reads the sealed file's parameters, derives its key from `key` and opens the buffer on
+// the first chunk. Refused parameters, no key or no memory for the key's derivation
+// deliver nothing: the file is closed and last_error() says why.
+void NUV_ZIFSTREAM::open_sealed(const unsigned char* key, int key_length)
+{
+    unsigned char prefix[NUV_SEALED_PREFIX_LENGTH];
+    m_file.seekg(0);
+    m_file.read(reinterpret_cast<char*>(prefix), sizeof prefix);
+    SEAL_PARAMETERS parameters;
+    m_last_error =
+        m_file.good() ? SEAL_PARAMETERS::parse(prefix, &parameters) : NUV_ZSTREAM_SEAL_FORMAT_ERROR;
+    if (m_last_error == NUV_ZSTREAM_OK && !key)
+        m_last_error = NUV_ZSTREAM_NO_KEY;
+    std::unique_ptr<SEAL_CIPHER> cipher;
+    if (m_last_error == NUV_ZSTREAM_OK)
+        cipher =
+            SEAL_CIPHER::create(parameters, key, static_cast<size_t>(std::max(key_length, 0)), &m_last_error);
+    if (!cipher) {
+        const NUV_ZSTREAM_ERROR_ENUM error = m_last_error;
+        close();
+        m_last_error = error;
+        init(nullptr);
+        clear(m_file.rdstate());
+        return;
+    }
+    if (!m_unzip_buf)
+        m_unzip_buf = new NUV_UNZIP_STREAMBUF;
+    init(m_unzip_buf);
+    m_unzip_buf->m_engine = m_engine;
+    m_unzip_buf->open_sealed(&m_file, cipher.release());
+    clear(m_file.rdstate());
 }
 
 // Skips the rest of a gzip member header after ID1 ID2 CM, keeping the name; false when the
@@ -621,7 +686,7 @@ void NUV_ZIFSTREAM::read_footer()
 
 void NUV_ZIFSTREAM::refresh()
 {
-    m_compressed = m_encrypted = m_gzip = false;
+    m_compressed = m_encrypted = m_gzip = m_sealed = false;
     m_gzip_crc = m_gzip_data_size = 0;
     m_last_error = NUV_ZSTREAM_OK;
     // The buffer's results describe the previous file until it is opened again.

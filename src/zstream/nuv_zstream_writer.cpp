@@ -1,6 +1,7 @@
 // Writing stream: NUV_ZIP_STREAMBUF drains its put area into the file through the body
-// encoder open() chose (nuv_zstream_body.h); NUV_ZOFSTREAM writes the container header
-// before the body and the gzip trailer after it.
+// encoder open() chose (nuv_zstream_body.h); NUV_ZOFSTREAM writes the container header (and
+// a sealed file's parameters) before the body and the gzip trailer after it.
+#include "nuv_sealed.h"
 #include "nuv_zstream_body.h"
 #include "nuv_zstream_internal.h"
 
@@ -46,6 +47,13 @@ NUV_ZIP_STREAMBUF::~NUV_ZIP_STREAMBUF()
 void NUV_ZIP_STREAMBUF::open(std::ostream* os, const unsigned char* key, int key_length, int level,
                              int window_bits)
 {
+    start(os, key, key_length, level, window_bits, nullptr);
+}
+
+// Opens for any kind: `seal` (taken over) seals the compressed body in chunks.
+void NUV_ZIP_STREAMBUF::start(std::ostream* os, const unsigned char* key, int key_length, int level,
+                              int window_bits, SEAL_CIPHER* seal)
+{
     if (!os)
         NUV_ZSTREAM_INTERNAL_ERROR("Do not open to NULL ostream!");
     if (m_opened)
@@ -71,9 +79,17 @@ void NUV_ZIP_STREAMBUF::open(std::ostream* os, const unsigned char* key, int key
         allocate_zeroed(m_crypt_buffer, NUV_ZSTREAM_DEFAULT_BUFSZ);
         prepare_cipher(m_aes, NUV_AES::ENCRYPT, key, key_length);
     }
-    const BODY_PARTS parts{m_ostream,       m_write_buffer,   m_zipped_buffer,           m_zip_state,
-                           &m_zip_status,   &m_crc,           m_crypt ? m_aes : nullptr, m_crypt_buffer,
-                           &m_crypt_status, &m_crypt_leftover};
+    const BODY_PARTS parts{m_ostream,
+                           m_write_buffer,
+                           m_zipped_buffer,
+                           m_zip_state,
+                           &m_zip_status,
+                           &m_crc,
+                           m_crypt ? m_aes : nullptr,
+                           m_crypt_buffer,
+                           &m_crypt_status,
+                           &m_crypt_leftover,
+                           seal};
     if (parallel)
         m_body = parallel_encoder(parts, threads, zlib_level, window_bits > 0);
     else if (m_zip)
@@ -195,25 +211,16 @@ void NUV_ZOFSTREAM::open(const char* filename, int mode)
 void NUV_ZOFSTREAM::open(const char* filename, int mode, bool compress, const unsigned char* key,
                          int key_length, int level, bool gzip)
 {
-    if (!filename)
-        NUV_ZSTREAM_INTERNAL_ERROR("NULL output stream filename");
     if (mode & std::ios_base::in)
         NUV_ZSTREAM_INTERNAL_ERROR("Input mode is illegal for output stream");
-    m_gzip = false;
     const bool encrypt = key != nullptr;
     if (!compress) {
         level = 0;
         gzip = false;
-    } else if (level == 0) {
-        level = STORED_BLOCKS_LEVEL;
-    } else if (level < -1) {
-        level = -2; // stays invalid for deflateInit2, never the stored-blocks marker
+    } else {
+        level = zlib_level_for(level);
     }
-    if (m_file.is_open()) {
-        std::string text;
-        string_printf(&text, "Close the previously opened stream before reopening as %s!", filename);
-        NUV_ZSTREAM_INTERNAL_ERROR(text.c_str());
-    }
+    check_closed(filename);
     if (gzip && encrypt)
         NUV_ZSTREAM_INTERNAL_ERROR("Gzip framing cannot be combined with a key");
 
@@ -233,6 +240,39 @@ void NUV_ZOFSTREAM::open(const char* filename, int mode, bool compress, const un
         init(m_zip_buf);
         m_zip_buf->open(&m_file, key, key_length, level, gzip ? RAW_DEFLATE_WINDOW_BITS : ZLIB_WINDOW_BITS);
         add_header(compress, encrypt, gzip);
+    }
+    clear(m_file.rdstate());
+}
+
+void NUV_ZOFSTREAM::open(const char* filename, const NUV_SEAL_OPTIONS& seal)
+{
+    check_closed(filename);
+    m_file.clear();
+    clear();
+    SEAL_PARAMETERS parameters;
+    NUV_ZSTREAM_ERROR_ENUM error = SEAL_PARAMETERS::choose(seal, &parameters);
+    std::unique_ptr<SEAL_CIPHER> cipher;
+    if (error == NUV_ZSTREAM_OK) {
+        const bool password = seal.password != nullptr;
+        cipher =
+            SEAL_CIPHER::create(parameters, password ? static_cast<const void*>(seal.password) : seal.key,
+                                password ? std::strlen(seal.password) : NUV_SEALED_KEY_LENGTH, &error);
+    }
+    if (!m_zip_buf)
+        m_zip_buf = new NUV_ZIP_STREAMBUF;
+    init(m_zip_buf);
+    if (!cipher) {
+        // No file: the stream is failed, and last_error() says why.
+        m_zip_buf->m_crypt_status = seal_status(error);
+        setstate(std::ios_base::failbit);
+        return;
+    }
+    m_file.open(filename, std::ios_base::binary);
+    if (m_file.good()) {
+        unsigned char prefix[NUV_SEALED_PREFIX_LENGTH];
+        parameters.write(prefix);
+        m_zip_buf->start(&m_file, nullptr, 0, zlib_level_for(seal.level), ZLIB_WINDOW_BITS, cipher.release());
+        m_file.write(reinterpret_cast<const char*>(prefix), sizeof prefix);
     }
     clear(m_file.rdstate());
 }
@@ -270,8 +310,20 @@ NUV_ZSTREAM_ERROR_ENUM NUV_ZOFSTREAM::last_error()
         return NUV_ZSTREAM_OK;
     const int zip_status = m_zip_buf->m_zip_status;
     if (zip_status == Z_OK || zip_status == Z_STREAM_END)
-        return m_zip_buf->m_crypt_status != 0 ? NUV_ZSTREAM_CRYPT_ERROR : NUV_ZSTREAM_OK;
+        return crypt_error(m_zip_buf->m_crypt_status);
     return zlib_error(zip_status);
+}
+
+void NUV_ZOFSTREAM::check_closed(const char* filename)
+{
+    if (!filename)
+        NUV_ZSTREAM_INTERNAL_ERROR("NULL output stream filename");
+    m_gzip = false;
+    if (m_file.is_open()) {
+        std::string text;
+        string_printf(&text, "Close the previously opened stream before reopening as %s!", filename);
+        NUV_ZSTREAM_INTERNAL_ERROR(text.c_str());
+    }
 }
 
 void NUV_ZOFSTREAM::add_header(bool compress, bool encrypt, bool gzip)
