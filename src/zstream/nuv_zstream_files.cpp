@@ -85,11 +85,65 @@ bool nuv_decrypt_and_decompress_file(const char* input_filename, const char* out
     if (password)
         nuv_key_from_password(password, key);
     NUV_ZIFSTREAM input;
-    input.open(input_filename, std::ios_base::binary, password ? key : nullptr, NUV_PASSWORD_KEY_LENGTH);
+    // A sealed file takes the password itself; the other encrypted kinds its MD5 digest.
+    if (password && input.is_zstream(input_filename) && input.kind() == NUV_ZSTREAM_KIND_SEALED)
+        input.open(input_filename, std::ios_base::binary, reinterpret_cast<const unsigned char*>(password),
+                   static_cast<int>(string_length(password)));
+    else
+        input.open(input_filename, std::ios_base::binary, password ? key : nullptr, NUV_PASSWORD_KEY_LENGTH);
     // A container that could not be opened leaves the stream with failbit alone.
     const bool result = input.is_open() && nuv_copy_stream(input, output);
     input.close();
     return result;
+}
+
+bool nuv_seal_file(const char* input_filename, const char* output_filename, const NUV_SEAL_OPTIONS& seal)
+{
+    std::tenvik_ifstream input;
+    input.open(input_filename, std::ios_base::in | std::ios_base::binary);
+    if (!input.good())
+        return false;
+    NUV_ZOFSTREAM output;
+    output.open(output_filename, seal);
+    if (!output.is_open())
+        return false;
+    bool result = nuv_copy_stream(input, output);
+    output.close(false);
+    result = result && output.last_error() == NUV_ZSTREAM_OK && output.good();
+    if (!result)
+        FILE_SYSTEM::remove(output_filename);
+    return result;
+}
+
+bool nuv_unseal_file(const char* input_filename, const char* output_filename, const NUV_SEAL_OPTIONS& seal,
+                     NUV_ZSTREAM_ERROR_ENUM* error)
+{
+    const bool password = seal.password != nullptr;
+    const int length = password ? static_cast<int>(string_length(seal.password)) : NUV_SEALED_KEY_LENGTH;
+    NUV_ZIFSTREAM input;
+    input.open(input_filename, std::ios_base::binary,
+               password ? reinterpret_cast<const unsigned char*>(seal.password) : seal.key, length);
+    NUV_ZSTREAM_ERROR_ENUM result = input.last_error();
+    if (input.is_open() && input.kind() != NUV_ZSTREAM_KIND_SEALED)
+        result = NUV_ZSTREAM_SEAL_FORMAT_ERROR;
+    bool done = false;
+    if (input.is_open() && result == NUV_ZSTREAM_OK) {
+        std::tenvik_ofstream output;
+        output.open(output_filename, std::ios_base::binary);
+        const bool created = output.is_open();
+        done = created && nuv_copy_stream(input, output);
+        output.close();
+        result = input.last_error();
+        // Read to its end without an error yet not verified: data after the zlib stream.
+        if (done && result == NUV_ZSTREAM_OK && !input.verified_end())
+            result = NUV_ZSTREAM_DATA_ERROR;
+        done = done && !output.fail() && result == NUV_ZSTREAM_OK;
+        if (created && !done)
+            FILE_SYSTEM::remove(output_filename);
+    }
+    if (error)
+        *error = result;
+    return done;
 }
 
 bool nuv_is_file_compressed(const char* filename)
