@@ -142,19 +142,19 @@ inline constexpr int NUV_SEALED_CHUNK_SIZE = 65536;
 inline constexpr int NUV_SEALED_KEY_LENGTH = 32;
 /// The most Argon2id memory a sealed file may ask for, in KiB: 1 GiB.
 inline constexpr uint32_t NUV_SEALED_MOST_MEMORY_KIB = 1u << 20;
-/// The most Argon2id work, passes times memory in KiB: 1 TiB of memory passes, about an
-/// hour on one core of a slow machine.
-inline constexpr uint64_t NUV_SEALED_MOST_WORK_KIB = uint64_t(1) << 30;
+/// The most Argon2id passes; with the most memory, 1 TiB of memory passes: about an hour
+/// on one core of a slow machine.
+inline constexpr uint32_t NUV_SEALED_MOST_PASSES = 1024;
 /// The most Argon2id lanes.
 inline constexpr uint32_t NUV_SEALED_MOST_LANES = 64;
 
 /// How NUV_ZOFSTREAM seals a file: with a password or a raw key, and the Argon2id cost of a
 /// password. The cost defaults are RFC 9106's second recommendation (t=3, 64 MiB, p=4);
-/// a valid cost has 1 <= lanes <= NUV_SEALED_MOST_LANES, 8 * lanes <= memory_kib <=
-/// NUV_SEALED_MOST_MEMORY_KIB, passes >= 1 and passes * memory_kib <=
-/// NUV_SEALED_MOST_WORK_KIB. Readers take the cost from the file.
+/// a valid cost has 1 <= passes <= NUV_SEALED_MOST_PASSES, 1 <= lanes <=
+/// NUV_SEALED_MOST_LANES and 8 * lanes <= memory_kib <= NUV_SEALED_MOST_MEMORY_KIB.
+/// Readers take the cost from the file.
 struct NUV_SEAL_OPTIONS {
-    /// Zero-terminated password (UTF-8); the key derivation is Argon2id.
+    /// Zero-terminated password (UTF-8, not empty); the key derivation is Argon2id.
     const char* password = nullptr;
     /// NUV_SEALED_KEY_LENGTH secret random bytes, used when `password` is null; the
     /// derivation is HKDF-SHA-256 with the file's salt, fast since the key is not guessable.
@@ -178,7 +178,7 @@ enum NUV_ZSTREAM_ERROR_ENUM {
     NUV_ZSTREAM_AUTH_ERROR = 8,    ///< Sealed kind: wrong password or key, or the file was altered.
     NUV_ZSTREAM_UNKNOWN_ERROR = 9, ///< Any other zlib code that is not Z_OK or Z_STREAM_END.
     /// Sealed kind: a version, algorithm or cost this library does not read or write, or
-    /// neither password nor key given to the writer.
+    /// the writer given no password (or an empty one) and no key.
     NUV_ZSTREAM_SEAL_FORMAT_ERROR = 10
 };
 

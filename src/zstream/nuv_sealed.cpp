@@ -61,9 +61,8 @@ void wipe(void* data, size_t length)
 
 bool valid_cost(uint32_t passes, uint32_t memory_kib, uint32_t lanes)
 {
-    return lanes >= 1 && lanes <= NUV_SEALED_MOST_LANES && memory_kib >= 8 * uint64_t(lanes) &&
-           memory_kib <= NUV_SEALED_MOST_MEMORY_KIB && passes >= 1 &&
-           uint64_t(passes) * memory_kib <= NUV_SEALED_MOST_WORK_KIB;
+    return passes >= 1 && passes <= NUV_SEALED_MOST_PASSES && lanes >= 1 && lanes <= NUV_SEALED_MOST_LANES &&
+           memory_kib >= 8 * uint64_t(lanes) && memory_kib <= NUV_SEALED_MOST_MEMORY_KIB;
 }
 
 // Argon2id's lanes run as jobs; these run them on threads of their own, so a file's key
@@ -142,13 +141,13 @@ NUV_ZSTREAM_ERROR_ENUM SEAL_PARAMETERS::choose(const NUV_SEAL_OPTIONS& options, 
 {
     SEAL_PARAMETERS& p = *parameters;
     p = SEAL_PARAMETERS();
-    if (options.password) {
+    if (options.password && *options.password) {
         if (!valid_cost(options.passes, options.memory_kib, options.lanes))
             return NUV_ZSTREAM_SEAL_FORMAT_ERROR;
         p.passes = options.passes;
         p.memory_kib = options.memory_kib;
         p.lanes = options.lanes;
-    } else if (options.key) {
+    } else if (options.key && !options.password) {
         p.kdf = SEAL_KDF_HKDF_SHA256;
     } else {
         return NUV_ZSTREAM_SEAL_FORMAT_ERROR;
@@ -201,8 +200,10 @@ void SEAL_PARAMETERS::write(unsigned char* prefix) const
 std::unique_ptr<SEAL_CIPHER> SEAL_CIPHER::create(const SEAL_PARAMETERS& parameters, const void* secret,
                                                  size_t length, NUV_ZSTREAM_ERROR_ENUM* error)
 {
-    *error = NUV_ZSTREAM_MEM_ERROR;
-    if (!gcrypt_ready())
+    // No file is sealed with an empty password (Argon2id here takes none).
+    *error =
+        parameters.kdf == SEAL_KDF_ARGON2ID && length == 0 ? NUV_ZSTREAM_AUTH_ERROR : NUV_ZSTREAM_MEM_ERROR;
+    if (*error == NUV_ZSTREAM_AUTH_ERROR || !gcrypt_ready())
         return nullptr;
     unsigned char key[NUV_SEALED_KEY_LENGTH];
     const bool derived = parameters.kdf == SEAL_KDF_ARGON2ID ? argon2id(parameters, secret, length, key)

@@ -118,14 +118,20 @@ bool nuv_seal_file(const char* input_filename, const char* output_filename, cons
 bool nuv_unseal_file(const char* input_filename, const char* output_filename, const NUV_SEAL_OPTIONS& seal,
                      NUV_ZSTREAM_ERROR_ENUM* error)
 {
-    const bool password = seal.password != nullptr;
-    const int length = password ? static_cast<int>(string_length(seal.password)) : NUV_SEALED_KEY_LENGTH;
     NUV_ZIFSTREAM input;
-    input.open(input_filename, std::ios_base::binary,
-               password ? reinterpret_cast<const unsigned char*>(seal.password) : seal.key, length);
-    NUV_ZSTREAM_ERROR_ENUM result = input.last_error();
-    if (input.is_open() && input.kind() != NUV_ZSTREAM_KIND_SEALED)
-        result = NUV_ZSTREAM_SEAL_FORMAT_ERROR;
+    NUV_ZSTREAM_ERROR_ENUM result = NUV_ZSTREAM_OK;
+    if (input.is_zstream(input_filename) && input.kind() == NUV_ZSTREAM_KIND_SEALED) {
+        const bool password = seal.password != nullptr;
+        const int length = password ? static_cast<int>(string_length(seal.password)) : NUV_SEALED_KEY_LENGTH;
+        input.open(input_filename, std::ios_base::binary,
+                   password ? reinterpret_cast<const unsigned char*>(seal.password) : seal.key, length);
+        result = input.last_error();
+    } else {
+        // Another kind, which a password's bytes would not key; or no file at all.
+        std::tenvik_ifstream probe;
+        probe.open(input_filename, std::ios_base::binary);
+        result = probe.is_open() ? NUV_ZSTREAM_SEAL_FORMAT_ERROR : NUV_ZSTREAM_OK;
+    }
     bool done = false;
     if (input.is_open() && result == NUV_ZSTREAM_OK) {
         std::tenvik_ofstream output;
