@@ -71,7 +71,8 @@ unsigned NUV_INFLATER::take(unsigned char* to, unsigned most)
     std::memcpy(to, m_kept_bytes + m_kept_taken, kept);
     m_kept_taken += kept;
     const unsigned fresh = std::min(most - kept, avail_in);
-    std::memcpy(to + kept, next_in, fresh);
+    if (fresh > 0) // next_in is null before a sealed body's first chunk verified
+        std::memcpy(to + kept, next_in, fresh);
     next_in += fresh;
     avail_in -= fresh;
     return kept + fresh;

@@ -27,8 +27,9 @@ if(TOOLCHAIN)
   file(GLOB zip ${WORK_DIR}/package/*.zip)
   file(MAKE_DIRECTORY ${prefix})
   run(${CMAKE_COMMAND} -E chdir ${prefix} ${CMAKE_COMMAND} -E tar xf ${zip})
-  foreach(expected bin/libnuv_toolkit.dll bin/nuvz.exe lib/libnuv_toolkit.dll.a include/nuv/nuv_zstream.h
-          include/host/host_services.h lib/cmake/nuv_toolkit/nuv_toolkitConfig.cmake)
+  foreach(expected bin/libnuv_toolkit.dll bin/nuvz.exe bin/zlib1.dll bin/libgcrypt-20.dll bin/libgpg-error-0.dll
+          lib/libnuv_toolkit.dll.a include/nuv/nuv_zstream.h include/host/host_services.h
+          lib/cmake/nuv_toolkit/nuv_toolkitConfig.cmake)
     if(NOT EXISTS ${prefix}/${expected})
       message(FATAL_ERROR "the zip lacks ${expected}")
     endif()
@@ -40,6 +41,11 @@ if(TOOLCHAIN)
   file(COPY ${WORK_DIR}/consumer/consumer.exe DESTINATION ${prefix}/bin)
   run(${EMULATOR} ${prefix}/bin/consumer.exe WORKING_DIRECTORY ${WORK_DIR})
   message(STATUS "${last_output}")
+  # nuvz.exe starts from the unpacked tree alone: every DLL it loads is in the zip.
+  run(${EMULATOR} ${prefix}/bin/nuvz.exe --help WORKING_DIRECTORY ${WORK_DIR})
+  if(NOT last_output MATCHES "^Usage:")
+    message(FATAL_ERROR "nuvz.exe --help from the zip printed no usage:\n${last_output}")
+  endif()
   return()
 endif()
 
