@@ -10,7 +10,7 @@ packages=(
   zlib1g-dev libboost-regex-dev libboost-dev
   libgtest-dev libgmock-dev libbenchmark-dev libssl-dev
   clang libclang-rt-14-dev clang-format
-  libisal-dev pigz gzip python3
+  libisal-dev pigz gzip python3 python3-argon2 python3-cryptography
   doxygen mandoc groff-base bash-completion dpkg-dev file lintian
 )
 if [ "${1:-}" = windows ]; then
