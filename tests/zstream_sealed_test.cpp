@@ -473,7 +473,8 @@ TEST(ZstreamSealed, PythonDecoderReadsWhatTheLibraryWrote)
             for (int i = 0; i < 32; ++i)
                 secret += "0123456789abcdef"[RAW_KEY[i] >> 4], secret += "0123456789abcdef"[RAW_KEY[i] & 15];
         }
-        const std::string command = "python3 " NUV_SEALED_DECODER " " + dir.file("f.nuv") + " " + secret;
+        const std::string command =
+            "/usr/bin/python3 " NUV_SEALED_DECODER " " + dir.file("f.nuv") + " " + secret;
         FILE* pipe = popen(command.c_str(), "r");
         ASSERT_NE(pipe, nullptr);
         Bytes decoded;
