@@ -53,14 +53,16 @@
 // (RFC 5869) with SHA-256 of the 32-byte key with the salt and info "nuv sealed v1" (13
 // bytes). The body is one zlib stream (RFC 1950) cut into chunks of C bytes, the last
 // holding the remaining 1 to C bytes. Chunk i (counted from 0) is stored as its
-// AES-256-GCM cipher text followed by the 16-byte tag, with the 12-byte nonce prefix ||
-// i as 4 bytes big-endian || 1 for the last chunk, else 0, and the file's first 52 bytes as
-// associated data. So a file cut at a chunk boundary, chunks reordered, repeated or taken
-// from another file, and any altered bit fail a tag. The file ends with the last chunk.
+// AES-256-GCM cipher text followed by the 16-byte tag. Its 12-byte nonce is the 7-byte
+// nonce prefix, then i as 4 bytes big-endian, then one byte: 1 for the last chunk, else 0;
+// its associated data is the file's first 52 bytes. So a file cut at a chunk boundary,
+// chunks reordered, repeated or taken from another file, and any altered bit fail a tag.
+// The file ends with the last chunk.
 //
 // A reader refuses (NUV_ZSTREAM_SEAL_FORMAT_ERROR) other versions and algorithms, the two
-// zero bytes set, C outside 1 KiB to 1 MiB, and costs a writer may not choose either (see
-// NUV_SEAL_OPTIONS): those would take more than 1 GiB of memory or about an hour. It
+// zero bytes set, Argon2id fields that are not 0 with HKDF, C outside 1024 to 1048576
+// (inclusive), and costs a writer may not choose either (see NUV_SEAL_OPTIONS): those
+// would take more than 1 GiB of memory or about an hour. It
 // delivers the bytes of a chunk only after its tag verified; the first chunk that fails
 // ends the data with NUV_ZSTREAM_AUTH_ERROR, which a wrong password and an altered file
 // give alike.

@@ -296,8 +296,8 @@ size_t SEALED_SOURCE::next(const unsigned char** data)
         have += static_cast<size_t>(m_file.gcount());
     }
     const bool last = have <= sealed;
-    // A chunk too short for its tag, or one whose successor's counter would wrap, fails.
-    m_failed = have < SEAL_TAG_LENGTH || (!last && m_index == UINT32_MAX) ||
+    // A chunk with no text, or one whose successor's counter would wrap, fails.
+    m_failed = have <= SEAL_TAG_LENGTH || (!last && m_index == UINT32_MAX) ||
                !m_cipher->open(m_index, last, buffer, std::min(have, sealed) - SEAL_TAG_LENGTH);
     if (m_failed)
         return 0;
