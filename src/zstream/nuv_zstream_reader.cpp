@@ -65,7 +65,8 @@ void NUV_UNZIP_STREAMBUF::open(std::istream* source, const unsigned char* key, i
     setg(m_read_buffer, m_read_buffer, m_read_buffer);
     if (zipped) {
         m_zip = true;
-        allocate_zeroed(m_zipped_buffer, NUV_ZSTREAM_DEFAULT_BUFSZ);
+        if (!m_sealed) // a sealed body's pieces are its chunks
+            allocate_zeroed(m_zipped_buffer, NUV_ZSTREAM_DEFAULT_BUFSZ);
         if (m_inflater && m_inflater->engine() != NUV_INFLATER::resolve(m_engine)) {
             delete m_inflater;
             m_inflater = nullptr;
@@ -91,9 +92,8 @@ void NUV_UNZIP_STREAMBUF::open(std::istream* source, const unsigned char* key, i
 // over) verifies.
 void NUV_UNZIP_STREAMBUF::open_sealed(std::istream* source, SEAL_CIPHER* cipher)
 {
-    std::unique_ptr<SEAL_CIPHER> owned(cipher);
+    m_sealed = new SEALED_SOURCE(*source, std::unique_ptr<SEAL_CIPHER>(cipher));
     open(source, nullptr, 0, true, ZLIB_WINDOW_BITS);
-    m_sealed = new SEALED_SOURCE(*source, std::move(owned));
 }
 
 void NUV_UNZIP_STREAMBUF::close(bool free_buffers)
