@@ -8,6 +8,7 @@
 
 #include <csignal>
 #include <cstring>
+#include <iterator>
 #include <thread>
 #include <zlib.h>
 
@@ -127,6 +128,43 @@ TEST(ZstreamThreads, OneStreamPerThreadAtOnce)
         thread.join();
     nuv_set_deflate_threads(0);
     EXPECT_EQ(std::vector<int>(6, 1), good);
+}
+
+// Parallel deflate into sealed chunks, read back whole, abandoned halfway, and failing in
+// its fourth chunk.
+TEST(ZstreamThreads, ParallelDeflateIntoSealedChunks)
+{
+    TEMP_DIR dir;
+    NUV_SEAL_OPTIONS seal;
+    seal.key = reinterpret_cast<const unsigned char*>("0123456789abcdef0123456789ABCDEF");
+    seal.level = 1;
+    const Bytes data = make_data(3 * PIECE, false, 3);
+    nuv_set_deflate_threads(2);
+    NUV_ZOFSTREAM out;
+    out.open(dir.file("sealed").c_str(), seal);
+    out.write(data.data(), static_cast<std::streamsize>(data.size()));
+    out.close();
+    nuv_set_deflate_threads(0);
+    Bytes file = read_file(dir.file("sealed"));
+    file[NUV_SEALED_PREFIX_LENGTH + 3 * (NUV_SEALED_CHUNK_SIZE + 16) + 5] ^= 1;
+    write_file(dir.file("altered"), file);
+    const int in_mode = std::ios_base::in | std::ios_base::binary;
+    {
+        NUV_ZIFSTREAM in(dir.file("sealed").c_str(), in_mode, seal.key, NUV_SEALED_KEY_LENGTH);
+        EXPECT_TRUE(Bytes(std::istreambuf_iterator<char>(in), {}) == data);
+        EXPECT_TRUE(in.verified_end());
+    }
+    {
+        NUV_ZIFSTREAM in(dir.file("sealed").c_str(), in_mode, seal.key, NUV_SEALED_KEY_LENGTH);
+        Bytes half(PIECE / 2, '\0');
+        in.read(&half[0], PIECE / 2);
+        EXPECT_TRUE(half == data.substr(0, PIECE / 2));
+    }
+    NUV_ZIFSTREAM in(dir.file("altered").c_str(), in_mode, seal.key, NUV_SEALED_KEY_LENGTH);
+    const Bytes read(std::istreambuf_iterator<char>(in), {});
+    EXPECT_EQ(NUV_ZSTREAM_AUTH_ERROR, in.last_error());
+    EXPECT_TRUE(read == data.substr(0, read.size()));
+    EXPECT_LE(read.size(), size_t(3 * NUV_SEALED_CHUNK_SIZE));
 }
 
 // The thread that writes, for the abort handler below.
