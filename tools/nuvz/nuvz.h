@@ -86,6 +86,9 @@ std::string resolve_key(const ARGS& args, KEY* key);
 /// The library's key of `password`.
 void key_from_password(const std::string& password, KEY* key);
 
+/// The first `count` bytes of the file `name` (fewer when it is shorter or unreadable).
+std::string read_head(const std::string& name, size_t count);
+
 /// Removes the file `name`; false when it cannot.
 bool remove_file(const std::string& name);
 /// Readies the removal of `name` by remove_prepared_file(); an empty name for none.
