@@ -40,9 +40,10 @@ while IFS='|' read -r line expected; do
 done <<'EOF'
 nuvz |--help -h help info md5 pack unpack
 nuvz un|unpack
-nuvz pack --|-- --encrypt-only --force --gzip --key-hex --level --password --password-file --prompt --store --threads
-nuvz pack --password-file pw.txt -f -|-- --encrypt-only --gzip --level --store --threads
-nuvz pack --force --key-hex=00 -|-- --encrypt-only --gzip --level --store --threads
+nuvz pack --|-- --argon2 --encrypt-only --force --gzip --key-hex --level --password --password-file --prompt --sealed --store --threads
+nuvz pack --password-file pw.txt -f -|-- --argon2 --encrypt-only --gzip --level --sealed --store --threads
+nuvz pack --force --key-hex=00 -|-- --argon2 --encrypt-only --gzip --level --sealed --store --threads
+nuvz pack --sealed --argon2 1,8,1 -|-- --encrypt-only --force --gzip --key-hex --level --password --password-file --prompt --store --threads -f
 nuvz unpack -|-- --force --key-hex --password --password-file -f
 nuvz info -|--
 nuvz md5 --|-- --legacy
@@ -53,6 +54,8 @@ nuvz pack --level=7|7
 nuvz pack --password |
 nuvz pack --key-hex 0|
 nuvz pack --threads |
+nuvz pack --argon2 |
+nuvz pack --argon2 1,8,1 |FILES
 nuvz pack --password-file |FILES
 nuvz pack --password-file=p|pw.txt
 nuvz pack |FILES

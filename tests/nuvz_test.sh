@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # End-to-end test of nuvz (usage: nuvz_test.sh PATH_TO_NUVZ): round trips in every mode, info,
-# md5 against md5sum, gzip interchange, exit codes and messages, OUT's default name, an existing OUT
-# kept, and no partial output after failed writes and interrupts.
+# md5 against md5sum, gzip interchange, the sealed kind's checks, exit codes and messages, OUT's
+# default name, an existing OUT kept, and no partial output after failed writes and interrupts.
 # A Windows build (nuvz.exe) runs through NUVZ_EMULATOR (wine); NUVZ_PEER names a nuvz built
 # for this system, and files then cross between the two both ways. NUVZ_LARGE=1 adds a round
 # trip past 4 GiB.
@@ -30,7 +30,8 @@ printf 'LF\nCR LF\r\nCR\r^Z\032' | cat - random.bin >mixed.bin # what a text mod
 for input in text.txt random.bin empty.bin; do # round trips in every mode, over the last run's files
     for options in "" "--password secret" "--key-hex $k" "--key-hex ${k}1011121314151617" "--key-hex $k$k" \
         "--password secret --encrypt-only" "--password secret --level 1" "--password secret --store" \
-        "--level 9" "--gzip" "--gzip --level 1"; do
+        "--level 9" "--gzip" "--gzip --level 1" "--sealed --password secret --argon2 1,16,2" \
+        "--sealed --key-hex $k$k --store"; do
         expect 0 "" pack -f $options "$input" packed
         expect 0 "" unpack --force $(grep -o -- '--\(password\|key-hex\) [^ ]*' <<<"$options") packed unpacked
         cmp -s "$input" unpacked || fail "round trip of $input with '$options' differs"
@@ -54,6 +55,58 @@ names=(text.txt empty.bin mixed.bin 'café 日本語') && [ -n "$windows" ] || n
 for name in "${names[@]:3}"; do cp random.bin "$name"; done # Windows names hold no '\' or newline
 [ "$(nz md5 "${names[@]}")" = "$(md5sum "${names[@]}")" ] || fail "nuvz md5 differs from md5sum"
 [ "$(nz md5 - <mixed.bin)" = "$(md5sum - <mixed.bin)" ] || fail "md5 of standard input"
+# The sealed kind, at a cheap Argon2id cost but for one file: info shows its parameters without a
+# key, the salt as the file holds it; a password from a file, the terminal or a pipe opens it.
+cheap="--argon2 1,8,1" && printf 'secret\n' >pw.txt
+nz pack --sealed --password-file pw.txt text.txt s_default.nuv && nz pack --sealed --password-file pw.txt $cheap \
+    --threads 2 text.txt s.nuv && nz pack --sealed --key-hex $k$k random.bin sk.nuv && nz info s_default.nuv s.nuv sk.nuv >info.txt
+for line in "s_default.nuv: sealed" "ac 5e 01 00 00 00 00 00 01 01 \.\.\." "bytes: 52 header" "format    version 1" \
+    "key       Argon2id of a password: t=3 passes, m=64 MiB, p=4 lanes" "t=1 passes, m=8 KiB, p=1 lanes" \
+    "sk.nuv: sealed" "key       HKDF-SHA-256 of a 32-byte key" "cipher    AES-256-GCM, chunks of 65536 bytes" \
+    "salt      $(od -An -tx1 -j24 -N16 s.nuv | tr -d ' \n')$" "payload   unknown without the key"; do
+    grep -q "$line" info.txt || fail "info of sealed files lacks '$line': $(cat info.txt)"
+done
+nz unpack --password-file pw.txt s.nuv s.txt && cmp -s s.txt text.txt && nz unpack --key-hex $k$k sk.nuv sk.bin &&
+    cmp -s sk.bin random.bin || fail "sealed round trip with --password-file or --key-hex"
+cat s.nuv | nz unpack --password-file pw.txt - - | cmp -s - text.txt &&
+    nz pack --sealed --password secret $cheap mixed.bin - | nz unpack --password secret - - | cmp -s - mixed.bin ||
+    fail "sealed files through pipes"
+# Damage of every sort fails a tag: a byte of the body or of the salt, the file cut inside a chunk or
+# after one, two chunks swapped; a version this nuvz does not read is refused.
+python3 - s.nuv <<'EOF'
+import sys
+d, c = open(sys.argv[1], "rb").read(), 65552  # c: a chunk and its tag
+flip = lambda at, bits: d[:at] + bytes([d[at] ^ bits]) + d[at + 1:]
+for name, data in {"flipped.nuv": flip(70000, 1), "salted.nuv": flip(30, 0x80), "v2.nuv": flip(8, 3),
+                   "cut_in.nuv": d[:-100], "cut_at.nuv": d[:52 + c],
+                   "swapped.nuv": d[:52] + d[52 + c:52 + 2 * c] + d[52:52 + c] + d[52 + 2 * c:]}.items():
+    open(name, "wb").write(data)
+EOF
+nz info v2.nuv >info.txt; [ $? -eq 3 ] && grep -q "check     REFUSED" info.txt || fail "info of a version 2: $(cat info.txt)"
+while IFS='|' read -r code pattern args; do expect "$code" "$pattern" $args; done <<'EOF'
+3|s.nuv: authentication failed: wrong password or key, or the file was altered|unpack --password wrong s.nuv new.txt
+3|s.nuv: authentication failed|unpack --key-hex 000102030405060708090a0b0c0d0e0f000102030405060708090a0b0c0d0e0f s.nuv new.txt
+3|flipped.nuv: authentication failed|unpack --password-file pw.txt flipped.nuv new.txt
+3|salted.nuv: authentication failed|unpack --password-file pw.txt salted.nuv new.txt
+3|cut_in.nuv: authentication failed|unpack --password-file pw.txt cut_in.nuv new.txt
+3|cut_at.nuv: authentication failed|unpack --password-file pw.txt cut_at.nuv new.txt
+3|swapped.nuv: authentication failed|unpack --password-file pw.txt swapped.nuv new.txt
+3|v2.nuv: the sealed container's version, algorithms or cost are not supported|unpack --password-file pw.txt v2.nuv new.txt
+2|--sealed needs a password or --key-hex|pack --sealed text.txt new.nuv
+2|--sealed writes its own kind|pack --sealed --gzip --password a text.txt new.nuv
+2|--sealed writes its own kind|pack --sealed --encrypt-only --password a text.txt new.nuv
+2|--sealed takes a 32-byte key: --key-hex needs 64 hex digits|pack --sealed --key-hex 000102030405060708090a0b0c0d0e0f text.txt new.nuv
+2|--argon2 is the cost of a password's key|pack --argon2 1,8,1 --password a text.txt new.nuv
+2|--argon2 is the cost of a password's key|pack --sealed --argon2 1,8,1 --key-hex 000102030405060708090a0b0c0d0e0f000102030405060708090a0b0c0d0e0f text.txt new.nuv
+2|--argon2 needs T,M,P|pack --sealed --argon2 1,8 --password a text.txt new.nuv
+2|--argon2 needs T,M,P|pack --sealed --argon2 1,8,1,1 --password a text.txt new.nuv
+2|--argon2 needs T,M,P|pack --sealed --argon2 0,8,1 --password a text.txt new.nuv
+2|--argon2 needs T,M,P|pack --sealed --argon2 1,15,2 --password a text.txt new.nuv
+2|--argon2 needs T,M,P|pack --sealed --argon2 1,1048577,1 --password a text.txt new.nuv
+2|--argon2 needs T,M,P|pack --sealed --argon2 1025,8,1 --password a text.txt new.nuv
+2|--argon2 needs T,M,P|pack --sealed --argon2 1,8,65 --password a text.txt new.nuv
+2|--argon2 needs T,M,P|pack --sealed --argon2 1,4294967304,1 --password a text.txt new.nuv
+EOF
 
 # Bad input: exit code and message; no output named new.* and no temporary file is left behind
 # (checked at the end).
@@ -94,7 +147,7 @@ echo old >old.txt && cp old.txt old.nuv
 for args in "pack text.txt old.nuv" "unpack c.nuv old.txt" "pack --gzip text.txt old.txt"; do
     expect 1 ": already exists; use --force (-f) to replace it" $args
 done
-for args in cut.nuv two.gz "--password wrong p.nuv"; do expect 3 "" unpack -f $args old.txt; done
+for args in cut.nuv two.gz "--password wrong p.nuv" "--password wrong s.nuv"; do expect 3 "" unpack -f $args old.txt; done
 cmp -s old.txt old.nuv && [ "$(cat old.txt)" = old ] || fail "a refused or failed run changed OUT"
 chmod 600 old.nuv && (umask 027 && nz pack -f text.txt old.nuv) && nz unpack --force old.nuv old.txt &&
     cmp -s old.txt text.txt || fail "--force"
@@ -196,6 +249,8 @@ on_terminal secret unpack p.nuv asked.txt && cmp -s asked.txt text.txt && ! grep
 on_terminal twice,twice pack --prompt text.txt q.nuv && nz unpack --password twice q.nuv q.txt || fail "pack --prompt"
 on_terminal one,two pack --prompt text.txt new.nuv; [ $? -eq 2 ] && grep -q differ out.txt || fail "different passwords"
 on_terminal "" pack text.txt -; [ $? -eq 2 ] && grep -q "not write packed data to a terminal" out.txt || fail "terminal"
+on_terminal twice,twice pack --prompt --sealed $cheap text.txt q2.nuv && on_terminal twice unpack q2.nuv q2.txt &&
+    cmp -s q2.txt text.txt || fail "a sealed file's password on the terminal"
 # An existing OUT is refused before a password is asked; Ctrl-C at the prompt puts the echo back.
 for args in "unpack p.nuv c.txt" "pack --prompt text.txt c.nuv"; do
     on_terminal secret,secret $args; [ $? -eq 1 ] && ! grep -q Password out.txt || fail "asked before refusing: $args"
@@ -203,7 +258,8 @@ done
 on_terminal "^C" unpack p.nuv new.txt; [ $? -eq 130 ] && grep -q "echo on" out.txt || fail "Ctrl-C at the prompt: $(cat out.txt)"
 # Files cross between this nuvz and NUVZ_PEER both ways, as files and through pipes.
 if [ -n "$peer" ]; then
-    for options in "" "--password secret" "--key-hex $k$k" "--password secret --encrypt-only" "--gzip --level 1"; do
+    for options in "" "--password secret" "--key-hex $k$k" "--password secret --encrypt-only" "--gzip --level 1" \
+        "--sealed --password secret --argon2 1,8,1"; do
         keys=$(grep -o -- '--\(password\|key-hex\) [^ ]*' <<<"$options")
         "$peer" pack -f $options mixed.bin theirs && nz unpack -f $keys theirs mine && cmp -s mine mixed.bin &&
             nz pack -f $options mixed.bin ours && "$peer" unpack -f $keys ours back && cmp -s back mixed.bin &&

@@ -584,8 +584,7 @@ bool NUV_ZIFSTREAM::read_header(const char* filename)
     } else if (test_header(NUV_ZSTREAM_CRYPT_HEADER, 8)) {
         m_encrypted = true;
     } else if (test_header(NUV_ZSTREAM_SEALED_HEADER, 8)) {
-        m_compressed = m_encrypted = m_sealed = true;
-        m_file.ignore(NUV_SEALED_PREFIX_LENGTH - 8); // the parameters, read again by open()
+        m_compressed = m_encrypted = m_sealed = true; // open() reads the parameters after it
     } else if (test_header(NUV_ZSTREAM_GZIP_HEADER, 3)) {
         m_compressed = m_gzip = true;
         if (!skip_gzip_header())
@@ -594,18 +593,23 @@ bool NUV_ZIFSTREAM::read_header(const char* filename)
         close_file();
     }
     if ((m_compressed || m_encrypted) && m_file.good())
-        m_header_length = static_cast<int>(std::min<std::streamoff>(m_file.tellg(), INT_MAX));
+        m_header_length = m_sealed ? NUV_SEALED_PREFIX_LENGTH
+                                   : static_cast<int>(std::min<std::streamoff>(m_file.tellg(), INT_MAX));
     return m_compressed || m_encrypted;
 }
 
-// Reads the sealed file's parameters, derives its key from `key` and opens the buffer on
-// the first chunk. Refused parameters, no key or no memory for the key's derivation
+// Reads the sealed file's parameters, which follow the header just read, derives its key
+// from `key` and opens the buffer on the first chunk. The file is read on, never sought:
+// it may be a pipe. Refused parameters, no key or no memory for the key's derivation
 // deliver nothing: the file is closed and last_error() says why.
 void NUV_ZIFSTREAM::open_sealed(const unsigned char* key, int key_length)
 {
     unsigned char prefix[NUV_SEALED_PREFIX_LENGTH];
-    m_file.seekg(0);
-    m_file.read(reinterpret_cast<char*>(prefix), sizeof prefix);
+    const int header = static_cast<int>(sizeof NUV_ZSTREAM_SEALED_HEADER);
+    std::copy(NUV_ZSTREAM_SEALED_HEADER, NUV_ZSTREAM_SEALED_HEADER + header, prefix);
+    m_file.read(reinterpret_cast<char*>(prefix) + header, NUV_SEALED_PREFIX_LENGTH - header);
+    if (!m_file.good())
+        m_header_length = 0; // cut inside its parameters: no whole header
     SEAL_PARAMETERS parameters;
     m_last_error =
         m_file.good() ? SEAL_PARAMETERS::parse(prefix, &parameters) : NUV_ZSTREAM_SEAL_FORMAT_ERROR;

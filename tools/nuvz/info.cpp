@@ -10,8 +10,8 @@
 namespace nuvz {
 namespace {
 
-const char* const s_kind_names[] = {"plain file, not packed", "compressed", "compressed and encrypted",
-                                    "encrypted", "gzip member"};
+const char* const s_kind_names[] = {
+    "plain file, not packed", "compressed", "compressed and encrypted", "encrypted", "gzip member", "sealed"};
 
 /// An output stream that only counts, for decoding a payload to check it.
 class DISCARD : public std::streambuf {
@@ -20,36 +20,107 @@ protected:
     std::streamsize xsputn(const char*, std::streamsize count) override { return count; }
 };
 
-/// The first `count` bytes of a file as hex pairs.
-std::string head_in_hex(const std::string& name, size_t count)
+/// `bytes` as hex pairs, separated by `separator`.
+std::string in_hex(const std::string& bytes, const char* separator)
 {
-    std::tenvik_ifstream file;
-    file.open(name.c_str(), std::ios_base::binary);
     std::string text;
-    for (size_t i = 0; i < count; ++i) {
-        const int byte = file.get();
-        if (byte == std::char_traits<char>::eof())
-            break;
-        char pair[4];
-        std::snprintf(pair, sizeof pair, i ? " %02x" : "%02x", byte);
-        text += pair;
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        char pair[3];
+        std::snprintf(pair, sizeof pair, "%02x", static_cast<unsigned char>(bytes[i]));
+        text += (i ? separator : "") + std::string(pair);
     }
     return text;
+}
+
+/// Offsets of the fields of a sealed file's first NUV_SEALED_PREFIX_LENGTH bytes (the
+/// layout is in nuv_zstream.h).
+enum SEALED_FIELD {
+    AT_VERSION = 8,
+    AT_KDF = 9,
+    AT_AEAD = 10,
+    AT_PASSES = 12,
+    AT_MEMORY = 16,
+    AT_LANES = 20,
+    AT_SALT = 24,
+    AT_CHUNK_SIZE = 40
+};
+/// Bytes of the salt, and of the authentication tag after each chunk.
+const size_t SEALED_SALT_LENGTH = 16;
+const uint64_t SEALED_TAG_LENGTH = 16;
+
+/// The byte at `offset` of `bytes`.
+unsigned byte_at(const std::string& bytes, size_t offset)
+{
+    return static_cast<unsigned char>(bytes[offset]);
+}
+
+/// The little-endian 32-bit number at `offset` of `bytes`.
+unsigned long load_le32(const std::string& bytes, size_t offset)
+{
+    unsigned long value = 0;
+    for (size_t i = 4; i-- > 0;)
+        value = value << 8 | byte_at(bytes, offset + i);
+    return value;
+}
+
+/// `kib` KiB, in MiB when it is a whole number of them.
+std::string memory_text(unsigned long kib)
+{
+    std::string text;
+    string_printf(&text, kib % 1024 ? "%lu KiB" : "%lu MiB", kib % 1024 ? kib : kib / 1024);
+    return text;
+}
+
+/// Prints the parameters of a sealed file from `prefix`, its first NUV_SEALED_PREFIX_LENGTH
+/// bytes, and how many chunks its `body` bytes hold; returns the exit code. None of them is
+/// secret: they are what a reader needs besides the password or key. `error` is the
+/// reader's answer to the file opened without a key: NUV_ZSTREAM_NO_KEY when it could read
+/// the file with one.
+int print_sealed(const std::string& prefix, uint64_t body, NUV_ZSTREAM_ERROR_ENUM error)
+{
+    if (prefix.size() < size_t(NUV_SEALED_PREFIX_LENGTH)) {
+        std::printf("  check     DAMAGED: the file ends inside its parameters\n");
+        return EXIT_DECODE;
+    }
+    const unsigned kdf = byte_at(prefix, AT_KDF);
+    std::printf("  format    version %u\n", byte_at(prefix, AT_VERSION));
+    if (kdf == 1)
+        std::printf("  key       Argon2id of a password: t=%lu passes, m=%s, p=%lu lanes\n",
+                    load_le32(prefix, AT_PASSES), memory_text(load_le32(prefix, AT_MEMORY)).c_str(),
+                    load_le32(prefix, AT_LANES));
+    else if (kdf == 2)
+        std::printf("  key       HKDF-SHA-256 of a 32-byte key\n");
+    else
+        std::printf("  key       unknown derivation %u\n", kdf);
+    std::printf("  salt      %s\n", in_hex(prefix.substr(AT_SALT, SEALED_SALT_LENGTH), "").c_str());
+    const unsigned long chunk = load_le32(prefix, AT_CHUNK_SIZE);
+    const std::string aead = byte_at(prefix, AT_AEAD) == 1 ? "AES-256-GCM" : "unknown cipher";
+    std::printf("  cipher    %s, chunks of %lu bytes of zlib stream\n", aead.c_str(), chunk);
+    if (error != NUV_ZSTREAM_NO_KEY) {
+        std::printf("  check     REFUSED: a version, algorithm or cost this library does not read\n");
+        return EXIT_DECODE;
+    }
+    const uint64_t sealed_chunk = chunk + SEALED_TAG_LENGTH;
+    std::printf("  payload   unknown without the key (%llu chunks)\n",
+                (unsigned long long)((body + sealed_chunk - 1) / sealed_chunk));
+    return EXIT_OK;
 }
 
 /// Prints the header, size and (gzip) name lines of a container.
 void print_layout(const std::string& name, NUV_ZIFSTREAM& input, uint64_t size)
 {
-    const uint64_t header = uint64_t(input.header_length());
+    const bool sealed = input.kind() == NUV_ZSTREAM_KIND_SEALED;
+    const uint64_t header =
+        sealed ? std::min<uint64_t>(size, NUV_SEALED_PREFIX_LENGTH) : input.header_length();
     const uint64_t trailer = input.kind() == NUV_ZSTREAM_KIND_GZIP ? 8 : 0;
     const uint64_t body = size > header + trailer ? size - header - trailer : 0;
-    std::printf("  header    %s%s\n", head_in_hex(name, std::min<uint64_t>(header, 10)).c_str(),
-                header > 10 ? " ..." : "");
+    const std::string head = read_head(name, size_t(std::min<uint64_t>(header, 10)));
+    std::printf("  header    %s%s\n", in_hex(head, " ").c_str(), header > 10 ? " ..." : "");
     std::printf("  size      %llu bytes: %llu header, %llu body%s\n", (unsigned long long)size,
                 (unsigned long long)header, (unsigned long long)body, trailer ? ", 8 trailer" : "");
     if (input.kind() == NUV_ZSTREAM_KIND_GZIP)
         std::printf("  name      %s\n", input.gzip_name().empty() ? "(none)" : input.gzip_name().c_str());
-    if (input.last_error() == NUV_ZSTREAM_NO_KEY)
+    if (input.last_error() == NUV_ZSTREAM_NO_KEY && !sealed)
         std::printf("  payload   unknown without the key (%llu cipher blocks)\n",
                     (unsigned long long)(body / 16));
 }
@@ -98,6 +169,10 @@ int describe(const std::string& name)
         return EXIT_OK;
     }
     print_layout(name, input, size);
+    if (input.kind() == NUV_ZSTREAM_KIND_SEALED) {
+        const uint64_t body = size > NUV_SEALED_PREFIX_LENGTH ? size - NUV_SEALED_PREFIX_LENGTH : 0;
+        return print_sealed(read_head(name, NUV_SEALED_PREFIX_LENGTH), body, input.last_error());
+    }
     return input.last_error() == NUV_ZSTREAM_NO_KEY ? EXIT_OK : print_check(name, input, size);
 }
 

@@ -20,7 +20,7 @@ _nuvz()
     local command=${words[1]}
 
     case $prev in
-        --password | --key-hex | --threads) return ;;
+        --password | --key-hex | --threads | --argon2) return ;;
         --password-file)
             _filedir
             return
@@ -42,7 +42,7 @@ _nuvz()
         elif [[ $word == -- ]]; then
             options_done=1
         else
-            [[ $word == --@(password|password-file|key-hex|level|threads) ]] && i=$((i + 1))
+            [[ $word == --@(password|password-file|key-hex|level|threads|argon2) ]] && i=$((i + 1))
             word=${word%%=*}
             given+="${word/#-f/--force} "
         fi
@@ -52,7 +52,8 @@ _nuvz()
         local keys=(--password --password-file --key-hex) options=() option offered=()
         case $command in
             pack)
-                options=("${keys[@]}" --prompt --store --encrypt-only --gzip --level --threads -f --force --)
+                options=("${keys[@]}" --prompt --sealed --argon2 --store --encrypt-only --gzip --level --threads
+                    -f --force --)
                 ;;
             unpack) options=("${keys[@]}" -f --force --) ;;
             info) options=(--) ;;

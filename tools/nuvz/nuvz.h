@@ -77,14 +77,27 @@ inline std::string shown(const std::string& name, const char* standard)
     return is_standard(name) ? standard : name;
 }
 
-/// The AES key of pack and unpack: empty for none, else 16, 24 or 32 bytes.
+/// The key bytes a file is opened with: an AES key (16, 24 or 32 bytes), a password's bytes
+/// or a raw sealing key; empty for none.
 using KEY = std::vector<unsigned char>;
-/// Fills `key` from at most one of --password, --password-file (its first line), --prompt
-/// (asked twice on the terminal) and --key-hex; leaves it empty when none is given.
+/// What the key options give: a password, or a raw key from --key-hex; both empty for none.
+struct SECRET {
+    std::string password;
+    KEY raw;
+};
+/// Fills `secret` from at most one of --password, --password-file (its first line),
+/// --prompt (asked twice on the terminal) and --key-hex; leaves it empty when none is given.
 /// Returns an error text, empty on success.
-std::string resolve_key(const ARGS& args, KEY* key);
-/// The library's key of `password`.
-void key_from_password(const std::string& password, KEY* key);
+std::string resolve_secret(const ARGS& args, SECRET* secret);
+/// The key that opens a file with `secret`: the raw key; for a password, its bytes (up to a
+/// NUL, as the sealing writer takes it) when the file is `sealed`, else its MD5 digest, the
+/// key of the older encrypted kinds. Empty for no secret.
+KEY key_for(const SECRET& secret, bool sealed);
+/// Whether `head`, the first bytes of a file, start with the sealed kind's header.
+bool is_sealed_head(const std::string& head);
+
+/// The first `count` bytes of the file `name` (fewer when it is shorter or unreadable).
+std::string read_head(const std::string& name, size_t count);
 
 /// Removes the file `name`; false when it cannot.
 bool remove_file(const std::string& name);

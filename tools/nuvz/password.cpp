@@ -1,5 +1,5 @@
-// nuvz's keys: the key of a password (given, read from a file or asked on the terminal) or a
-// raw key in hex.
+// nuvz's keys: a password (given, read from a file or asked on the terminal) or a raw key in
+// hex, and the key bytes each kind of file is opened with.
 #include "nuvz.h"
 
 #include <nuv/nuv_zstream.h>
@@ -50,13 +50,25 @@ std::string ask_twice(std::string* password)
 
 } // namespace
 
-void key_from_password(const std::string& password, KEY* key)
+KEY key_for(const SECRET& secret, bool sealed)
 {
-    key->resize(NUV_PASSWORD_KEY_LENGTH);
-    nuv_key_from_password(password.c_str(), key->data());
+    if (secret.password.empty())
+        return secret.raw;
+    const char* password = secret.password.c_str();
+    if (sealed)
+        return KEY(password, password + std::strlen(password));
+    KEY key(NUV_PASSWORD_KEY_LENGTH);
+    nuv_key_from_password(password, key.data());
+    return key;
 }
 
-std::string resolve_key(const ARGS& args, KEY* key)
+bool is_sealed_head(const std::string& head)
+{
+    const size_t length = sizeof NUV_ZSTREAM_SEALED_HEADER;
+    return head.size() >= length && std::memcmp(head.data(), NUV_ZSTREAM_SEALED_HEADER, length) == 0;
+}
+
+std::string resolve_secret(const ARGS& args, SECRET* secret)
 {
     int given = 0;
     for (const char* option : s_key_options)
@@ -67,9 +79,10 @@ std::string resolve_key(const ARGS& args, KEY* key)
         const auto found = args.values.find(option);
         return found == args.values.end() ? nullptr : &found->second;
     };
-    std::string password, error;
+    std::string& password = secret->password;
+    std::string error;
     if (const std::string* hex = value("--key-hex"))
-        return key_from_hex(*hex, key);
+        return key_from_hex(*hex, &secret->raw);
     if (const std::string* given_password = value("--password"))
         password = *given_password;
     else if (const std::string* file = value("--password-file"))
@@ -80,8 +93,6 @@ std::string resolve_key(const ARGS& args, KEY* key)
         return std::string(); // no key
     if (error.empty() && password.empty())
         error = "the password is empty";
-    if (error.empty())
-        key_from_password(password, key);
     return error;
 }
 

@@ -87,8 +87,12 @@ std::FILE* duplicate_standard_input();
 /// for "-" a name that reaches standard input or standard output.
 class STREAM_NAME {
 public:
-    /// `name` is IN, or OUT when `output` is true.
-    STREAM_NAME(const std::string& name, bool output);
+    /// `name` is IN, or OUT when `output` is true. For IN, `ahead` > 0 first reads its first
+    /// `ahead` bytes (fewer when it ends before) into head(), and the name still delivers
+    /// them: a regular file is read again from its start, what can be read only once
+    /// (standard input; on POSIX also a pipe or a device) is relayed through a pipe of this
+    /// process, those bytes first.
+    STREAM_NAME(const std::string& name, bool output, size_t ahead = 0);
     /// finish() when it was not called.
     ~STREAM_NAME();
     STREAM_NAME(const STREAM_NAME&) = delete;
@@ -96,15 +100,18 @@ public:
 
     /// The name to open.
     const char* c_str() const { return m_name.c_str(); }
+    /// The bytes read ahead.
+    const std::string& head() const { return m_head; }
     /// To call once the stream that opened the name is closed: whether every byte written
     /// reached standard output; false with errno set when not.
     bool finish();
 
 private:
-    /// Moves the bytes between standard output and the name where the platform needs it.
+    /// Moves the bytes between a standard stream and the name where the platform needs it.
     struct RELAY;
 
     std::string m_name;
+    std::string m_head;
     RELAY* m_relay = nullptr;
 };
 

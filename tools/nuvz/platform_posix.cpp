@@ -1,6 +1,6 @@
 // nuvz on POSIX systems: stat and lstat, access, exclusive creation and atomic renames,
 // signals, /dev/tty with termios, fcntl, and /dev/stdin and /dev/stdout for the standard
-// streams.
+// streams (or a pipe relaying what is read ahead).
 #include "nuvz.h"
 
 #include <host/host_services.h>
@@ -15,6 +15,8 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <thread>
+#include <vector>
 
 namespace nuvz {
 namespace {
@@ -200,15 +202,99 @@ std::FILE* duplicate_standard_input()
     return input;
 }
 
-// The standard streams have names of their own here: nothing to relay.
-STREAM_NAME::STREAM_NAME(const std::string& name, bool output)
+namespace {
+
+// Writes the `size` bytes at `data`; false when the reader went away.
+bool write_all(int descriptor, const char* data, size_t size)
+{
+    while (size > 0) {
+        const ssize_t put = ::write(descriptor, data, size);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            return false;
+        data += put;
+        size -= size_t(put);
+    }
+    return true;
+}
+
+// Reads into the `size` bytes at `data`; how many it got, fewer only at the end or on an
+// error.
+size_t read_fully(int descriptor, char* data, size_t size)
+{
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t got = ::read(descriptor, data + done, size - done);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        done += size_t(got);
+    }
+    return done;
+}
+
+// Copies `head`, then the rest of `source`, into the pipe `sink` until the source ends or
+// the reader goes away; then closes both.
+void relay(int source, int sink, const std::string& head)
+{
+    std::vector<char> buffer(size_t(1) << 16);
+    bool open = write_all(sink, head.data(), head.size());
+    while (open) {
+        const ssize_t got = ::read(source, buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR)
+            continue;
+        open = got > 0 && write_all(sink, buffer.data(), size_t(got));
+    }
+    ::close(sink);
+    if (source != STDIN_FILENO)
+        ::close(source);
+}
+
+} // namespace
+
+// The reading end of the pipe that a relay fills.
+struct STREAM_NAME::RELAY {
+    int reader;
+};
+
+// The standard streams have names of their own here; only a head read ahead of what can be
+// read once needs a relay.
+STREAM_NAME::STREAM_NAME(const std::string& name, bool output, size_t ahead)
     : m_name(!is_standard(name) ? name
              : output           ? "/dev/stdout"
                                 : "/dev/stdin")
 {
+    if (output || ahead == 0)
+        return;
+    FILE_STATUS status;
+    if (!is_standard(name) && (!file_status(name, &status) || status.regular)) {
+        m_head = read_head(name, ahead);
+        return;
+    }
+    const int source = is_standard(name) ? STDIN_FILENO : ::open(OPENABLE_PATH(name).c_str(), O_RDONLY);
+    int ends[2];
+    if (source < 0 || ::pipe(ends) != 0) {
+        if (source > STDIN_FILENO)
+            ::close(source);
+        return; // the stream's open then fails, and says why
+    }
+    m_head.resize(ahead);
+    m_head.resize(read_fully(source, &m_head[0], ahead));
+    m_name = "/dev/fd/" + std::to_string(ends[0]);
+    m_relay = new RELAY{ends[0]};
+    const INTERRUPTS_HELD held; // the thread inherits the mask: interrupts stay the main thread's
+    std::thread(relay, source, ends[1], m_head).detach();
 }
 
-STREAM_NAME::~STREAM_NAME() {}
+STREAM_NAME::~STREAM_NAME()
+{
+    if (!m_relay)
+        return;
+    ::close(m_relay->reader); // a relay still writing then stops
+    delete m_relay;
+}
 
 bool STREAM_NAME::finish()
 {

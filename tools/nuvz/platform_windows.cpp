@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -477,15 +478,27 @@ bool write_all(HANDLE target, const char* bytes, DWORD size)
     return true;
 }
 
-// Copies standard input into the pipe `name`, to one reader after another: what a reader
-// that stops early did not take goes to the next, as with a /dev/stdin opened again (the
-// library opens standard input a second time for a file that is not packed). After the end
-// of the input each reader gets the end at once. Runs until the process ends.
-void relay_input(const std::wstring& name, HANDLE pipe)
+// Reads into the `size` bytes at `data` from `source`; how many it got, fewer only at the
+// end or on an error.
+DWORD read_fully(HANDLE source, char* data, DWORD size)
+{
+    DWORD done = 0, got = 0;
+    while (done < size && ReadFile(source, data + done, size - done, &got, nullptr) && got > 0)
+        done += got;
+    return done;
+}
+
+// Copies `head`, then the rest of standard input, into the pipe `name`, to one reader after
+// another: what a reader that stops early did not take goes to the next, as with a
+// /dev/stdin opened again (the library opens standard input a second time for a file that
+// is not packed). After the end of the input each reader gets the end at once. Runs until
+// the process ends.
+void relay_input(const std::wstring& name, HANDLE pipe, const std::string& head)
 {
     const HANDLE source = os_handle(stdin);
-    std::vector<char> buffer(PIPE_BUFFER);
-    DWORD held = 0, offset = 0;
+    std::vector<char> buffer(std::max<size_t>(PIPE_BUFFER, head.size()));
+    DWORD held = DWORD(head.size()), offset = 0;
+    std::copy(head.begin(), head.end(), buffer.begin());
     bool ended = false;
     while (pipe != INVALID_HANDLE_VALUE) {
         const bool connected = connect(pipe);
@@ -537,11 +550,14 @@ struct STREAM_NAME::RELAY {
 };
 
 // Standard input and output have no names here: each gets a pipe of this process, which a
-// thread joins to the inherited handle.
-STREAM_NAME::STREAM_NAME(const std::string& name, bool output) : m_name(name)
+// thread joins to the inherited handle. Other names are files, read again after their head.
+STREAM_NAME::STREAM_NAME(const std::string& name, bool output, size_t ahead) : m_name(name)
 {
-    if (!is_standard(name))
+    if (!is_standard(name)) {
+        if (!output && ahead > 0)
+            m_head = read_head(name, ahead);
         return;
+    }
     const std::wstring pipe_name =
         L"\\\\.\\pipe\\nuvz-" + std::to_wstring(GetCurrentProcessId()) + (output ? L"-out" : L"-in");
     const HANDLE pipe = create_pipe(pipe_name, output ? PIPE_ACCESS_INBOUND : PIPE_ACCESS_OUTBOUND, true);
@@ -553,7 +569,9 @@ STREAM_NAME::STREAM_NAME(const std::string& name, bool output) : m_name(name)
     if (output) {
         m_relay = new RELAY(pipe_name, pipe);
     } else {
-        std::thread(relay_input, pipe_name, pipe).detach();
+        m_head.resize(ahead);
+        m_head.resize(read_fully(os_handle(stdin), &m_head[0], DWORD(ahead)));
+        std::thread(relay_input, pipe_name, pipe, m_head).detach();
     }
 }
 

@@ -3,6 +3,7 @@
 #include "nuvz.h"
 
 #include <host/host_services.h>
+#include <nuv/nuv_fstream.h>
 
 #include <algorithm>
 
@@ -113,6 +114,16 @@ uint64_t file_size(const std::string& name)
 {
     FILE_STATUS status;
     return file_status(name, &status) ? status.size : 0;
+}
+
+std::string read_head(const std::string& name, size_t count)
+{
+    std::tenvik_ifstream file;
+    file.open(name.c_str(), std::ios_base::binary);
+    std::string head(count, '\0');
+    file.read(&head[0], std::streamsize(count));
+    head.resize(size_t(std::max<std::streamsize>(file.gcount(), 0)));
+    return head;
 }
 
 int check_files(const std::string& in, const std::string& out)

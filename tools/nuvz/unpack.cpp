@@ -10,26 +10,32 @@
 namespace nuvz {
 namespace {
 
-/// Opens `in` under `name` (see STREAM_NAME) with `key`. An encrypted file opened without a key
-/// is opened again with the key of a password asked on the terminal, when there is one;
-/// standard input cannot be read twice, so it needs its key on the command line. Returns
-/// an exit code, EXIT_OK when the stream is ready.
-int open_input(const std::string& in, const STREAM_NAME& name, KEY key, NUV_ZIFSTREAM& input)
+/// Opens `name` into `input` with `key`, or with none when it is empty.
+void open_with(NUV_ZIFSTREAM& input, const STREAM_NAME& name, const KEY& key)
 {
-    const std::string label = shown(in, "standard input");
     input.open(name.c_str(), std::ios_base::binary, key.empty() ? nullptr : key.data(),
                key.empty() ? NUV_PASSWORD_KEY_LENGTH : int(key.size()));
+}
+
+/// Opens `in` under `name` (see STREAM_NAME) with `secret`; a password becomes the key of
+/// the file's kind, which the head read ahead tells. An encrypted file opened without a key
+/// is opened again with a password asked on the terminal, when there is one; standard input
+/// cannot be read twice, so it needs its key on the command line. Returns an exit code,
+/// EXIT_OK when the stream is ready.
+int open_input(const std::string& in, const STREAM_NAME& name, const SECRET& secret, NUV_ZIFSTREAM& input)
+{
+    const std::string label = shown(in, "standard input");
+    open_with(input, name, key_for(secret, is_sealed_head(name.head())));
     if (input.kind() == NUV_ZSTREAM_KIND_PLAIN && input.is_open()) {
         file_error(label, "not a packed file (no container header); nothing to unpack");
         return EXIT_DECODE;
     }
-    std::string password;
+    SECRET asked;
     if (input.last_error() == NUV_ZSTREAM_NO_KEY && !is_standard(in) &&
-        ask_on_terminal("Password for " + in + ": ", &password)) {
-        if (password.empty())
+        ask_on_terminal("Password for " + in + ": ", &asked.password)) {
+        if (asked.password.empty())
             return usage_error("unpack: the password is empty");
-        key_from_password(password, &key);
-        input.open(name.c_str(), std::ios_base::binary, key.data(), int(key.size()));
+        open_with(input, name, key_for(asked, input.kind() == NUV_ZSTREAM_KIND_SEALED));
     }
     if (input.last_error() == NUV_ZSTREAM_NO_KEY) {
         file_error(
@@ -38,8 +44,11 @@ int open_input(const std::string& in, const STREAM_NAME& name, KEY key, NUV_ZIFS
         return EXIT_USAGE;
     }
     if (!input.is_open()) {
-        file_error(label, std::strerror(errno ? errno : EIO));
-        return EXIT_FILE;
+        // A sealed file whose parameters are refused, or whose key derivation lacks memory.
+        const NUV_ZSTREAM_ERROR_ENUM error = input.last_error();
+        file_error(label, error != NUV_ZSTREAM_OK ? nuv_zstream_error_text(error)
+                                                  : std::strerror(errno ? errno : EIO));
+        return error == NUV_ZSTREAM_SEAL_FORMAT_ERROR ? EXIT_DECODE : EXIT_FILE;
     }
     return EXIT_OK;
 }
@@ -62,19 +71,22 @@ int command_unpack(const std::vector<std::string>& args)
     std::string in, out;
     if (error.empty())
         error = in_and_out(parsed, false, &in, &out);
-    KEY key;
+    SECRET secret;
     if (error.empty())
-        error = resolve_key(parsed, &key);
+        error = resolve_secret(parsed, &secret);
     if (!error.empty())
         return usage_error("unpack: " + error);
     OUTPUT output_file(out, parsed.flags.count("--force") != 0);
     int status = check_files(in, out);
     if (status == EXIT_OK)
         status = output_file.check(); // before the password is asked
-    const STREAM_NAME name(in, false);
+    if (status != EXIT_OK)
+        return status;
+    // A password opens the sealed kind as it is, the others as its MD5 key: the header
+    // tells, read ahead.
+    const STREAM_NAME name(in, false, secret.password.empty() ? 0 : sizeof NUV_ZSTREAM_SEALED_HEADER);
     NUV_ZIFSTREAM input;
-    if (status == EXIT_OK)
-        status = open_input(in, name, key, input);
+    status = open_input(in, name, secret, input);
     if (status != EXIT_OK)
         return status;
 
@@ -99,8 +111,11 @@ int command_unpack(const std::vector<std::string>& args)
         return EXIT_FILE;
     }
     if (!problem.empty()) {
-        file_error(shown(in, "standard input"),
-                   "the data did not decode: " + problem + "; wrong password or key, or a damaged file");
+        // A failed tag says itself what it means; other problems get the likely causes.
+        file_error(shown(in, "standard input"), input.last_error() == NUV_ZSTREAM_AUTH_ERROR
+                                                    ? problem
+                                                    : "the data did not decode: " + problem +
+                                                          "; wrong password or key, or a damaged file");
         return EXIT_DECODE;
     }
     return output_file.commit() ? EXIT_OK : EXIT_FILE;
