@@ -55,19 +55,19 @@ unsigned byte_at(const std::string& bytes, size_t offset)
 }
 
 /// The little-endian 32-bit number at `offset` of `bytes`.
-unsigned long load_le32(const std::string& bytes, size_t offset)
+uint32_t load_le32(const std::string& bytes, size_t offset)
 {
-    unsigned long value = 0;
+    uint32_t value = 0;
     for (size_t i = 4; i-- > 0;)
         value = value << 8 | byte_at(bytes, offset + i);
     return value;
 }
 
 /// `kib` KiB, in MiB when it is a whole number of them.
-std::string memory_text(unsigned long kib)
+std::string memory_text(uint32_t kib)
 {
     std::string text;
-    string_printf(&text, kib % 1024 ? "%lu KiB" : "%lu MiB", kib % 1024 ? kib : kib / 1024);
+    string_printf(&text, kib % 1024 ? "%u KiB" : "%u MiB", kib % 1024 ? kib : kib / 1024);
     return text;
 }
 
@@ -85,7 +85,7 @@ int print_sealed(const std::string& prefix, uint64_t body, NUV_ZSTREAM_ERROR_ENU
     const unsigned kdf = byte_at(prefix, AT_KDF);
     std::printf("  format    version %u\n", byte_at(prefix, AT_VERSION));
     if (kdf == 1)
-        std::printf("  key       Argon2id of a password: t=%lu passes, m=%s, p=%lu lanes\n",
+        std::printf("  key       Argon2id of a password: t=%u passes, m=%s, p=%u lanes\n",
                     load_le32(prefix, AT_PASSES), memory_text(load_le32(prefix, AT_MEMORY)).c_str(),
                     load_le32(prefix, AT_LANES));
     else if (kdf == 2)
@@ -93,9 +93,9 @@ int print_sealed(const std::string& prefix, uint64_t body, NUV_ZSTREAM_ERROR_ENU
     else
         std::printf("  key       unknown derivation %u\n", kdf);
     std::printf("  salt      %s\n", in_hex(prefix.substr(AT_SALT, SEALED_SALT_LENGTH), "").c_str());
-    const unsigned long chunk = load_le32(prefix, AT_CHUNK_SIZE);
+    const uint32_t chunk = load_le32(prefix, AT_CHUNK_SIZE);
     const std::string aead = byte_at(prefix, AT_AEAD) == 1 ? "AES-256-GCM" : "unknown cipher";
-    std::printf("  cipher    %s, chunks of %lu bytes of zlib stream\n", aead.c_str(), chunk);
+    std::printf("  cipher    %s, chunks of %u bytes of zlib stream\n", aead.c_str(), chunk);
     if (error != NUV_ZSTREAM_NO_KEY) {
         std::printf("  check     REFUSED: a version, algorithm or cost this library does not read\n");
         return EXIT_DECODE;
