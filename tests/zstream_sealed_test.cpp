@@ -10,6 +10,7 @@
 #include <cstring>
 #include <iterator>
 #include <set>
+#include <thread>
 
 namespace {
 
@@ -441,6 +442,24 @@ TEST(ZstreamSealed, WholeFileFunctionsAndProbes)
     EXPECT_FALSE(nuv_seal_file(dir.file("missing.txt").c_str(), dir.file("none.nuv").c_str(), cheap()));
     EXPECT_FALSE(nuv_seal_file(in.c_str(), dir.file("none.nuv").c_str(), NUV_SEAL_OPTIONS()));
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::u8path(dir.file("none.nuv"))));
+}
+
+// A pipe cannot seek back: the parameters are read once, in order, after the header.
+TEST(ZstreamSealed, ReadsFromAPipe)
+{
+    if (WINDOWS)
+        GTEST_SKIP() << "no named pipes by path under wine: nuvz's tests feed standard input there";
+    TEMP_DIR dir;
+    const Bytes data = make_data(200000, true);
+    const Bytes file = seal(dir.file("f.nuv"), data, cheap());
+    const std::string fifo = dir.file("fifo");
+    ASSERT_EQ(0, std::system(("mkfifo " + fifo).c_str()));
+    std::thread writer([&] { write_file(fifo, file); });
+    const READ read = unseal(fifo);
+    writer.join();
+    EXPECT_TRUE(read.data == data);
+    EXPECT_EQ(read.error, OK);
+    EXPECT_TRUE(read.verified);
 }
 
 // A decoder written from the header's description of the format alone, with Python's argon2
