@@ -419,6 +419,7 @@ TEST_F(ZstreamTest, CipherBlocksAfterTheZlibEndLeaveItUnverified)
     ASSERT_EQ(size_t(NUV_ZSTREAM_DEFAULT_BUFSZ - 16), on_boundary.size());
     const std::pair<Bytes, Bytes> cases[] = {{deflated(data), "x"},
                                              {deflated(data), Bytes(40000, 'y')},
+                                             {on_boundary, "z"},
                                              {on_boundary, Bytes(16, 'z')},
                                              {on_boundary, make_data(40000, false)}};
     for (const auto& [stream, extra] : cases) {
