@@ -30,8 +30,8 @@ struct SEAL_PARAMETERS {
     unsigned char nonce_prefix[SEAL_NONCE_PREFIX_LENGTH] = {};
 
     /// Parameters for a new file sealed as `options` ask, with a fresh salt and nonce
-    /// prefix; NUV_ZSTREAM_SEAL_FORMAT_ERROR when it has neither password nor key or its
-    /// cost is outside the limits.
+    /// prefix; NUV_ZSTREAM_SEAL_FORMAT_ERROR when it has neither password nor key (or an
+    /// empty password, or both) or its cost is outside the limits.
     static NUV_ZSTREAM_ERROR_ENUM choose(const NUV_SEAL_OPTIONS& options, SEAL_PARAMETERS* parameters);
     /// Reads the NUV_SEALED_PREFIX_LENGTH bytes of `prefix` (header included);
     /// NUV_ZSTREAM_SEAL_FORMAT_ERROR for anything this library does not read.
@@ -45,8 +45,9 @@ struct SEAL_PARAMETERS {
 class SEAL_CIPHER {
 public:
     /// Derives the file key from `secret` (`length` bytes: a password for Argon2id, a raw key
-    /// for HKDF) as `parameters` say; `*error` is NUV_ZSTREAM_OK, or NUV_ZSTREAM_MEM_ERROR
-    /// when the derivation or the cipher could not be had (the result is then null).
+    /// for HKDF) as `parameters` say; `*error` is NUV_ZSTREAM_OK, NUV_ZSTREAM_AUTH_ERROR for
+    /// an empty password (no file is sealed with one), or NUV_ZSTREAM_MEM_ERROR when the
+    /// derivation or the cipher could not be had; the result is null unless OK.
     static std::unique_ptr<SEAL_CIPHER> create(const SEAL_PARAMETERS& parameters, const void* secret,
                                                size_t length, NUV_ZSTREAM_ERROR_ENUM* error);
     ~SEAL_CIPHER();
