@@ -130,8 +130,7 @@ TEST(ZstreamThreads, OneStreamPerThreadAtOnce)
     EXPECT_EQ(std::vector<int>(6, 1), good);
 }
 
-// Parallel deflate into sealed chunks, read back whole, abandoned halfway, and failing in
-// its fourth chunk.
+// Parallel deflate into sealed chunks: the seal sink takes the joined pieces (TSan runs this).
 TEST(ZstreamThreads, ParallelDeflateIntoSealedChunks)
 {
     TEMP_DIR dir;
@@ -145,26 +144,10 @@ TEST(ZstreamThreads, ParallelDeflateIntoSealedChunks)
     out.write(data.data(), static_cast<std::streamsize>(data.size()));
     out.close();
     nuv_set_deflate_threads(0);
-    Bytes file = read_file(dir.file("sealed"));
-    file[NUV_SEALED_PREFIX_LENGTH + 3 * (NUV_SEALED_CHUNK_SIZE + 16) + 5] ^= 1;
-    write_file(dir.file("altered"), file);
-    const int in_mode = std::ios_base::in | std::ios_base::binary;
-    {
-        NUV_ZIFSTREAM in(dir.file("sealed").c_str(), in_mode, seal.key, NUV_SEALED_KEY_LENGTH);
-        EXPECT_TRUE(Bytes(std::istreambuf_iterator<char>(in), {}) == data);
-        EXPECT_TRUE(in.verified_end());
-    }
-    {
-        NUV_ZIFSTREAM in(dir.file("sealed").c_str(), in_mode, seal.key, NUV_SEALED_KEY_LENGTH);
-        Bytes half(PIECE / 2, '\0');
-        in.read(&half[0], PIECE / 2);
-        EXPECT_TRUE(half == data.substr(0, PIECE / 2));
-    }
-    NUV_ZIFSTREAM in(dir.file("altered").c_str(), in_mode, seal.key, NUV_SEALED_KEY_LENGTH);
-    const Bytes read(std::istreambuf_iterator<char>(in), {});
-    EXPECT_EQ(NUV_ZSTREAM_AUTH_ERROR, in.last_error());
-    EXPECT_TRUE(read == data.substr(0, read.size()));
-    EXPECT_LE(read.size(), size_t(3 * NUV_SEALED_CHUNK_SIZE));
+    NUV_ZIFSTREAM in(dir.file("sealed").c_str(), std::ios_base::in | std::ios_base::binary, seal.key,
+                     NUV_SEALED_KEY_LENGTH);
+    EXPECT_TRUE(Bytes(std::istreambuf_iterator<char>(in), {}) == data);
+    EXPECT_TRUE(in.verified_end());
 }
 
 // The thread that writes, for the abort handler below.
