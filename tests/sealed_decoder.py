@@ -50,7 +50,7 @@ def parse_prefix(prefix):
         raise Refused(f"chunk size {chunk} outside 1 KiB to 1 MiB")
     if kdf == HKDF_SHA256 and (t, m, p) != (0, 0, 0):
         raise Refused("Argon2id cost given for HKDF")
-    if kdf == ARGON2ID and not (1 <= p <= 64 and 8 * p <= m <= 1 << 20 and t >= 1 and t * m <= 1 << 30):
+    if kdf == ARGON2ID and not (1 <= p <= 64 and 8 * p <= m <= 1 << 20 and 1 <= t <= 1024):
         raise Refused(f"Argon2id cost t={t} m={m} p={p} out of range")
     return dict(kdf=kdf, t=t, m=m, p=p, salt=prefix[24:40], chunk=chunk, nonce=prefix[44:51])
 
